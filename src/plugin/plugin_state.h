@@ -1,0 +1,31 @@
+// Plugin-wide state: one instance per loaded library, touched only from the host's calls,
+// one at a time, so nothing is locked.
+#pragma once
+
+#include <cstdint>
+
+#include "vodarezazuv/fs_plugin.h"
+
+namespace vodarezazuv {
+
+struct PluginState {
+    int32_t pluginNumber = 0;
+    HostProgressProc hostProgress = nullptr;
+    HostLogProc hostLog = nullptr;
+    HostRequestProc hostRequest = nullptr;
+    HostCryptProc hostCrypt = nullptr;
+    int32_t cryptoNumber = 0;
+    bool masterPasswordSet = false;
+    char16_t settingsPath[260] = u"vodarezazuv.ini";
+    char16_t helpFileName[32] = u"";
+    bool rootOperationActive = false;
+    uint32_t lastProgressTick = 0;
+};
+
+// Constant-initialised, so it is ready before any load-time code runs.
+PluginState& Plugin();
+
+// Library load: loads the name of the help file entry.
+void AttachLibrary();
+
+}  // namespace vodarezazuv
