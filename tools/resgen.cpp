@@ -8,8 +8,12 @@
 //   strings:  ID <tab> TEXT
 //   dialogs:  dialog <tab> ID <tab> WIDTH,HEIGHT <tab> FONT,POINTS <tab> TITLE
 //             control <tab> ID or - <tab> KIND <tab> FLAGS or - <tab> X,Y,W,H <tab> TEXT
-// A control line belongs to the dialog line above it. The language of a file is the part
-// of its name between the first and the last dot ("en" or "de").
+//   KIND:     label, groupbox, edit, button, checkbox, radio, dropdown
+//   FLAGS:    comma-separated from default, password, readonly, autohscroll, hidden,
+//             disabled, group, sorted
+// A control line belongs to the dialog line above it. A file is a strings or a dialogs file
+// by the start of its name; its language is the part of the name between the first and the
+// last dot ("en" or "de").
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -93,9 +97,44 @@ std::vector<int> Numbers(const std::string& field, size_t count, const std::stri
     return values;
 }
 
-std::string LanguageOf(const std::string& path) {
+// Kinds and flags go into the table as they are written, so a misspelt one would reach the
+// dialog code unnoticed; only the known words pass.
+void CheckControlWords(const std::string& kind, const std::string& flags,
+                       const std::string& where) {
+    static const std::vector<std::string> kinds = {"label",    "groupbox", "edit",    "button",
+                                                   "checkbox", "radio",    "dropdown"};
+    static const std::vector<std::string> known = {"default", "password", "readonly", "autohscroll",
+                                                   "hidden",  "disabled", "group",    "sorted"};
+    if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) {
+        throw Failure{where + ": unknown control kind " + kind};
+    }
+    if (flags == "-") {
+        return;
+    }
+    std::stringstream in(flags);
+    std::string flag;
+    std::vector<std::string> seen;
+    while (std::getline(in, flag, ',')) {
+        if (std::find(known.begin(), known.end(), flag) == known.end()) {
+            throw Failure{where + ": unknown control flag \"" + flag + "\""};
+        }
+        if (std::find(seen.begin(), seen.end(), flag) != seen.end()) {
+            throw Failure{where + ": control flag " + flag + " given twice"};
+        }
+        seen.push_back(flag);
+    }
+    if (seen.empty() || flags.back() == ',') {
+        throw Failure{where + ": bad flag list " + flags};
+    }
+}
+
+std::string FileName(const std::string& path) {
     auto slash = path.find_last_of('/');
-    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    return path.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+std::string LanguageOf(const std::string& path) {
+    std::string name = FileName(path);
     auto first = name.find('.');
     auto last = name.rfind('.');
     if (first == std::string::npos || first == last) throw Failure{path + ": no language"};
@@ -155,6 +194,7 @@ void EmitDialogs(std::ostream& out, const std::string& path, const std::string& 
             if (dialogs.empty()) throw Failure{where + ": control before any dialog"};
             if (f.size() != 5 && f.size() != 6) throw Failure{where + ": bad control line"};
             int id = f[1] == "-" ? -1 : Numbers(f[1], 1, where)[0];
+            CheckControlWords(f[2], f[3], where);
             auto box = Numbers(f[4], 4, where);
             std::string flags = f[3] == "-" ? "" : f[3];
             std::ostringstream control;
@@ -198,7 +238,12 @@ int main(int argc, char** argv) {
             if (std::find(languages.begin(), languages.end(), language) == languages.end()) {
                 throw Failure{path + ": unknown language " + language};
             }
-            bool strings = path.find("strings.") != std::string::npos;
+            // Decided by the file name alone: a directory above may have any name.
+            std::string name = FileName(path);
+            bool strings = name.rfind("strings.", 0) == 0;
+            if (!strings && name.rfind("dialogs.", 0) != 0) {
+                throw Failure{path + ": neither a strings nor a dialogs file"};
+            }
             std::string symbol = std::string(strings ? "kStrings_" : "kDialogs_") + language;
             if (strings) {
                 EmitStrings(out, path, symbol);

@@ -16,8 +16,11 @@ struct StringResource {
 // sizes are in dialog units. id is -1 for a static label without an id.
 struct DialogControlResource {
     int32_t id;
-    const char* kind;   // "label", "edit", "button", "checkbox", "radio", "dropdown", ...
-    const char* flags;  // comma-separated: "default", "hidden", "disabled", "password", ...
+    // "label", "groupbox", "edit", "button", "checkbox", "radio" or "dropdown".
+    const char* kind;
+    // Comma-separated, empty for none: "default", "password", "readonly", "autohscroll",
+    // "hidden", "disabled", "group", "sorted".
+    const char* flags;
     int16_t x, y, width, height;
     const char16_t* text;
 };
