@@ -50,6 +50,23 @@ void DropUnmarked(ConnectionRegistry& registry, const char16_t* pseudoName) {
     }
 }
 
+// A section of the pseudo entry's own name (it gives the quick connection its settings)
+// does not make a second entry: the one entry moves to the front.
+void PutPseudoEntryFirst(ConnectionRegistry& registry, const char16_t* pseudoName) {
+    std::shared_ptr<RegistryEntry> pseudo;
+    for (std::shared_ptr<RegistryEntry>* link = &registry.head; *link; link = &(*link)->next) {
+        if (WideEqualNoCase((*link)->name, pseudoName)) {
+            pseudo = *link;
+            *link = pseudo->next;
+            break;
+        }
+    }
+    if (!pseudo) pseudo = NewEntry(pseudoName);
+    if (!pseudo) return;
+    pseudo->next = registry.head;
+    registry.head = pseudo;
+}
+
 }  // namespace
 
 void ConnectionDeleter::operator()(Connection* connection) const { delete connection; }
@@ -91,10 +108,7 @@ void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,
     if (hadEntries) {
         DropUnmarked(registry, pseudoName);
     } else if (pseudoName != nullptr) {
-        if (auto pseudo = NewEntry(pseudoName)) {
-            pseudo->next = registry.head;
-            registry.head = pseudo;
-        }
+        PutPseudoEntryFirst(registry, pseudoName);
     }
 }
 
