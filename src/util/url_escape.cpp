@@ -18,7 +18,9 @@ constexpr size_t kEscapedLimit = 3 * kByteFormLimit;
 constexpr char kEscapeSet[] = " %<>\"{}|^[]~`@=&#";
 
 bool NeedsEscape(unsigned char byte) {
-    if (byte >= 0x7F)
+    // Control bytes are escaped too: a raw CR or LF from a server's name would otherwise end
+    // the request line and let the name inject headers into the request.
+    if (byte < 0x20 || byte >= 0x7F)
         return true;
     for (const char* p = kEscapeSet; *p != 0; ++p) {
         if (*p == static_cast<char>(byte))

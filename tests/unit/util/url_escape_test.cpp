@@ -27,7 +27,7 @@ Escaped Escape(const std::u16string& path, int utf8, size_t capacity = 779) {
     return {result != nullptr, std::u16string(buffer.data())};
 }
 
-TEST(EscapeUrlPath, EscapesTheFixedSetAndBytesFrom0x7FAndTurnsBackslashes) {
+TEST(EscapeUrlPath, EscapesTheFixedSetControlBytesAndBytesFrom0x7FAndTurnsBackslashes) {
     struct Case {
         std::u16string path;
         int utf8;
@@ -43,7 +43,8 @@ TEST(EscapeUrlPath, EscapesTheFixedSetAndBytesFrom0x7FAndTurnsBackslashes) {
         {u"a\u007F", kUtf8, u"a%7f"},
         {u" %<>\"{}|^[]~`@=&#", kUtf8, u"%20%25%3c%3e%22%7b%7d%7c%5e%5b%5d%7e%60%40%3d%26%23"},
         {u"!$'()*+,-./:;_azAZ09", kUtf8, u"!$'()*+,-./:;_azAZ09"},  // copied as they are
-        {u"a\u0001\u001F", kAnsi, u"a\u0001\u001F"},                // control bytes too
+        {u"a\u0001\u001F", kAnsi, u"a%01%1f"},                      // control bytes are escaped
+        {u"\\a\r\nHost: x", kUtf8, u"/a%0d%0aHost:%20x"},           // no header injection
         {u"", kUtf8, u""},
     };
     for (const Case& c : cases) {
