@@ -27,6 +27,9 @@ size_t ProfileGetString(const char16_t* section, const char16_t* key,
                         const char16_t* defaultValue, char16_t* out, size_t size,
                         const char16_t* path);
 
+// True when the file has a section of that name holding at least one key.
+bool ProfileSectionHasKeys(const char16_t* section, const char16_t* path);
+
 // The names of all sections in file order, as a list like the key names above.
 size_t ProfileGetSectionNames(char16_t* out, size_t size, const char16_t* path);
 

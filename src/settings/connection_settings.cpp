@@ -19,7 +19,6 @@ constexpr size_t kPromptSize = 256;
 constexpr int32_t kPromptBufferSize = 259;
 constexpr size_t kCopyKeyListSize = 1023;
 constexpr size_t kCopyValueSize = 1023;
-constexpr size_t kTargetKeyListSize = 99;
 
 const char16_t* SettingsPath() { return CurrentDialog().settingsPath; }
 
@@ -51,13 +50,6 @@ bool AskPassword(int32_t requestType, uint32_t promptString, const char16_t* use
                                         kPromptBufferSize);
     field[kNameLimit] = 0;  // whatever the host wrote, the field stays terminated
     return answer != 0;
-}
-
-bool HasKeys(const char16_t* section, size_t listSize, const char16_t* path,
-             std::vector<char16_t>& list) {
-    list.assign(listSize, 0);
-    ProfileGetString(section, nullptr, u"", list.data(), list.size(), path);
-    return list[0] != 0;
 }
 
 }  // namespace
@@ -126,11 +118,11 @@ int32_t OpenConnectionSettings(ConnectionSettings& record, const char16_t* name,
 CopySectionResult CopyConnectionSection(const char16_t* oldName, const char16_t* newName,
                                         int32_t move, int32_t overwrite, const char16_t* path) {
     if (WideEqualNoCase(oldName, newName)) return CopySectionDone;
-    std::vector<char16_t> keys, targetKeys;
-    if (!HasKeys(oldName, kCopyKeyListSize, path, keys)) return CopySectionSourceMissing;
-    if (overwrite == 0 && HasKeys(newName, kTargetKeyListSize, path, targetKeys)) {
-        return CopySectionTargetExists;
-    }
+    std::vector<char16_t> keys(kCopyKeyListSize);
+    ProfileGetString(oldName, nullptr, u"", keys.data(), keys.size(), path);
+    if (keys[0] == 0) return CopySectionSourceMissing;
+    // Any key makes the target an existing connection, however long its name.
+    if (overwrite == 0 && ProfileSectionHasKeys(newName, path)) return CopySectionTargetExists;
     if (!ProfileWriteString(newName, nullptr, nullptr, path)) return CopySectionWriteFailed;
     std::vector<char16_t> value(kCopyValueSize);
     for (const char16_t* key = keys.data(); *key != 0; key += WideLength(key) + 1) {

@@ -281,6 +281,18 @@ size_t ProfileGetString(const char16_t* section, const char16_t* key, const char
     return n;
 }
 
+bool ProfileSectionHasKeys(const char16_t* section, const char16_t* path) {
+    IniFile file;
+    bool found = false;
+    if (Load(path, file) == ReadResult::Read) {
+        ForEachKeyLine(file, Trim(WideToUtf8(section)), [&](size_t, const ParsedLine&) {
+            found = true;
+            return false;
+        });
+    }
+    return found;
+}
+
 size_t ProfileGetSectionNames(char16_t* out, size_t size, const char16_t* path) {
     IniFile file;
     std::vector<std::string> names;

@@ -268,6 +268,20 @@ TEST_F(ProfileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(entries, 1u);
 }
 
+TEST_F(ProfileTest, AFullDiskLeavesTheOldFileWhole) {
+    const std::string before = "[a]\nserver=x\n[b]\nserver=y\n";
+    WriteFile(file, before);
+    {
+        testsupport::FileSizeLimit full(before.size());
+        EXPECT_FALSE(Write(u"a", u"user", u"someone"));
+    }
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "no temporary file is left behind";
+}
+
 TEST_F(ProfileTest, AWriteThroughALinkChangesTheLinkedFileAndKeepsItsMode) {
     std::string target = dir.File("real.ini");
     WriteFile(target, "[a]\nserver=x\n");
