@@ -35,7 +35,8 @@ std::vector<std::string> SplitTabs(const std::string& line) {
     for (;;) {
         auto tab = line.find('\t', start);
         fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-        if (tab == std::string::npos) return fields;
+        if (tab == std::string::npos)
+            return fields;
         start = tab + 1;
     }
 }
@@ -47,14 +48,26 @@ std::string Unescape(const std::string& text, const std::string& where) {
             out += text[i];
             continue;
         }
-        if (++i == text.size()) throw Failure{where + ": text ends in a backslash"};
+        if (++i == text.size())
+            throw Failure{where + ": text ends in a backslash"};
         switch (text[i]) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            default: throw Failure{where + ": unknown escape \\" + text[i]};
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            default:
+                throw Failure{where + ": unknown escape \\" + text[i]};
         }
     }
     return out;
@@ -65,14 +78,27 @@ std::string Literal(const std::string& text) {
     std::string out = "u\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '?': out += "\\?"; break;  // no trigraphs
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '?':
+                out += "\\?";
+                break;  // no trigraphs
             default:
-                if (c < 0x20 || c == 0x7F) throw Failure{"control character in a text"};
+                if (c < 0x20 || c == 0x7F)
+                    throw Failure{"control character in a text"};
                 out += static_cast<char>(c);
         }
     }
@@ -87,13 +113,14 @@ std::vector<int> Numbers(const std::string& field, size_t count, const std::stri
         try {
             size_t used = 0;
             values.push_back(std::stoi(part, &used));
-            if (used != part.size()) throw Failure{""};
+            if (used != part.size())
+                throw Failure{""};
         } catch (...) {
             throw Failure{where + ": not a number list: " + field};
         }
     }
-    if (values.size() != count) throw Failure{where + ": expected " + std::to_string(count) +
-                                              " numbers in " + field};
+    if (values.size() != count)
+        throw Failure{where + ": expected " + std::to_string(count) + " numbers in " + field};
     return values;
 }
 
@@ -137,20 +164,24 @@ std::string LanguageOf(const std::string& path) {
     std::string name = FileName(path);
     auto first = name.find('.');
     auto last = name.rfind('.');
-    if (first == std::string::npos || first == last) throw Failure{path + ": no language"};
+    if (first == std::string::npos || first == last)
+        throw Failure{path + ": no language"};
     return name.substr(first + 1, last - first - 1);
 }
 
 std::vector<std::pair<int, std::vector<std::string>>> ReadRecords(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure{"cannot read " + path};
+    if (!in)
+        throw Failure{"cannot read " + path};
     std::vector<std::pair<int, std::vector<std::string>>> records;
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         records.emplace_back(number, SplitTabs(line));
     }
     return records;
@@ -160,14 +191,16 @@ void EmitStrings(std::ostream& out, const std::string& path, const std::string& 
     std::map<int, std::string> strings;
     for (auto& [number, fields] : ReadRecords(path)) {
         std::string where = path + ":" + std::to_string(number);
-        if (fields.size() != 2) throw Failure{where + ": expected ID<tab>TEXT"};
+        if (fields.size() != 2)
+            throw Failure{where + ": expected ID<tab>TEXT"};
         int id = Numbers(fields[0], 1, where)[0];
         if (!strings.emplace(id, Unescape(fields[1], where)).second) {
             throw Failure{where + ": string " + fields[0] + " given twice"};
         }
     }
     out << "const StringResource " << symbol << "[] = {\n";
-    for (auto& [id, text] : strings) out << "    {" << id << ", " << Literal(text) << "},\n";
+    for (auto& [id, text] : strings)
+        out << "    {" << id << ", " << Literal(text) << "},\n";
     out << "};\n\n";
 }
 
@@ -181,25 +214,29 @@ void EmitDialogs(std::ostream& out, const std::string& path, const std::string& 
     for (auto& [number, f] : ReadRecords(path)) {
         std::string where = path + ":" + std::to_string(number);
         if (f[0] == "dialog") {
-            if (f.size() != 5) throw Failure{where + ": a dialog line has five fields"};
+            if (f.size() != 5)
+                throw Failure{where + ": a dialog line has five fields"};
             auto size = Numbers(f[2], 2, where);
             auto comma = f[3].rfind(',');
-            if (comma == std::string::npos) throw Failure{where + ": font needs NAME,POINTS"};
+            if (comma == std::string::npos)
+                throw Failure{where + ": font needs NAME,POINTS"};
             auto points = Numbers(f[3].substr(comma + 1), 1, where)[0];
             std::ostringstream header;
             header << Literal(Unescape(f[4], where)) << ", " << Literal(f[3].substr(0, comma))
                    << ", " << points << ", " << size[0] << ", " << size[1];
             dialogs.push_back({Numbers(f[1], 1, where)[0], header.str(), {}});
         } else if (f[0] == "control") {
-            if (dialogs.empty()) throw Failure{where + ": control before any dialog"};
-            if (f.size() != 5 && f.size() != 6) throw Failure{where + ": bad control line"};
+            if (dialogs.empty())
+                throw Failure{where + ": control before any dialog"};
+            if (f.size() != 5 && f.size() != 6)
+                throw Failure{where + ": bad control line"};
             int id = f[1] == "-" ? -1 : Numbers(f[1], 1, where)[0];
             CheckControlWords(f[2], f[3], where);
             auto box = Numbers(f[4], 4, where);
             std::string flags = f[3] == "-" ? "" : f[3];
             std::ostringstream control;
-            control << "{" << id << ", \"" << f[2] << "\", \"" << flags << "\", " << box[0]
-                    << ", " << box[1] << ", " << box[2] << ", " << box[3] << ", "
+            control << "{" << id << ", \"" << f[2] << "\", \"" << flags << "\", " << box[0] << ", "
+                    << box[1] << ", " << box[2] << ", " << box[3] << ", "
                     << Literal(f.size() == 6 ? Unescape(f[5], where) : "") << "}";
             dialogs.back().controls.push_back(control.str());
         } else {
@@ -208,7 +245,8 @@ void EmitDialogs(std::ostream& out, const std::string& path, const std::string& 
     }
     for (auto& dialog : dialogs) {
         out << "const DialogControlResource " << symbol << "_" << dialog.id << "[] = {\n";
-        for (auto& control : dialog.controls) out << "    " << control << ",\n";
+        for (auto& control : dialog.controls)
+            out << "    " << control << ",\n";
         out << "};\n";
     }
     out << "const DialogResource " << symbol << "[] = {\n";
@@ -260,7 +298,8 @@ int main(int argc, char** argv) {
         out << "};\n\n}  // namespace vodarezazuv\n";
         std::ofstream file(argv[1], std::ios::binary);
         file << out.str();
-        if (!file) throw Failure{std::string("cannot write ") + argv[1]};
+        if (!file)
+            throw Failure{std::string("cannot write ") + argv[1]};
     } catch (const Failure& failure) {
         std::cerr << "resgen: " << failure.message << "\n";
         return 1;

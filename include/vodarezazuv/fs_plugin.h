@@ -40,7 +40,12 @@ enum { ExecDone = 0, ExecError = 1, ExecByHost = -1 };
 
 /* Copy flags of FsGetFileW and FsPutFileW. Either of the two CopyTargetExists bits tells
    that the target exists already. */
-enum { CopyOverwrite = 0x01, CopyResume = 0x02, CopyTargetExistsA = 0x08, CopyTargetExistsB = 0x10 };
+enum {
+    CopyOverwrite = 0x01,
+    CopyResume = 0x02,
+    CopyTargetExistsA = 0x08,
+    CopyTargetExistsB = 0x10
+};
 #define CopyTargetExists (CopyTargetExistsA | CopyTargetExistsB)
 
 /* Message types of the log callback. */

@@ -23,9 +23,8 @@ namespace vodarezazuv {
 // the list ended by an empty name. Writes at most size elements, always terminated; a list
 // holds only the names that fit whole. Returns the characters written without the last
 // terminator.
-size_t ProfileGetString(const char16_t* section, const char16_t* key,
-                        const char16_t* defaultValue, char16_t* out, size_t size,
-                        const char16_t* path);
+size_t ProfileGetString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+                        char16_t* out, size_t size, const char16_t* path);
 
 // True when the file has a section of that name holding at least one key.
 bool ProfileSectionHasKeys(const char16_t* section, const char16_t* path);

@@ -32,7 +32,8 @@ void FsSetCryptCallbackW(HostCryptProc crypt, int32_t cryptoNumber, int32_t flag
 }
 
 void FsSetDefaultParams(FsDefaultParams* params) {
-    if (params == nullptr) return;
+    if (params == nullptr)
+        return;
     PluginState& plugin = Plugin();
     // The host's path need not be terminated inside its 260 bytes.
     char path[sizeof params->settingsPath + 1];
@@ -41,7 +42,8 @@ void FsSetDefaultParams(FsDefaultParams* params) {
     // Keep the directory with its closing "/", drop the host's own file name.
     char16_t* lastSlash = nullptr;
     for (char16_t* p = plugin.settingsPath; *p != 0; ++p) {
-        if (*p == u'/') lastSlash = p;
+        if (*p == u'/')
+            lastSlash = p;
     }
     if (lastSlash != nullptr) {
         lastSlash[1] = 0;
@@ -52,13 +54,15 @@ void FsSetDefaultParams(FsDefaultParams* params) {
 }
 
 void FsGetDefRootName(char* name, int32_t bufferSize) {
-    if (name == nullptr || bufferSize <= 0) return;
+    if (name == nullptr || bufferSize <= 0)
+        return;
     CopyBoundedA(name, kDefaultRootName, static_cast<size_t>(bufferSize) - 1);
 }
 
 void FsStatusInfoW(char16_t* remoteDir, int32_t startEnd, int32_t operation) {
     // Only operations on the root itself: "" or "\".
-    if (remoteDir != nullptr && remoteDir[0] != 0 && remoteDir[1] != 0) return;
+    if (remoteDir != nullptr && remoteDir[0] != 0 && remoteDir[1] != 0)
+        return;
     if (operation == StatusOpRenameMoveMulti || operation == StatusOpDelete) {
         Plugin().rootOperationActive = startEnd == StatusStart;
     }

@@ -11,22 +11,28 @@ using namespace vodarezazuv;
 extern "C" {
 
 int32_t FsDisconnectW(char16_t* disconnectRoot) {
-    if (disconnectRoot == nullptr) return 1;
+    if (disconnectRoot == nullptr)
+        return 1;
     char16_t name[kLongPathLimit + 1];
     ConnectionNameOf(disconnectRoot, name, kLongPathLimit);
-    if (FindConnection(Registry(), name) == nullptr) return 1;
+    if (FindConnection(Registry(), name) == nullptr)
+        return 1;
     char16_t line[kNameLimit + 1] = u"DISCONNECT \\";
     AppendBoundedW(line, name, kNameLimit);
     PluginState& plugin = Plugin();
-    if (plugin.hostLog != nullptr) plugin.hostLog(plugin.pluginNumber, LogTypeDisconnect, line);
+    if (plugin.hostLog != nullptr)
+        plugin.hostLog(plugin.pluginNumber, LogTypeDisconnect, line);
     SetConnection(Registry(), name, nullptr);
     return 1;
 }
 
-int32_t FsMkDirW(char16_t*) { return 0; }
+int32_t FsMkDirW(char16_t*) {
+    return 0;
+}
 
 int32_t FsExecuteFileW(void*, char16_t*, char16_t* verb) {
-    if (verb != nullptr && WideEqualNoCase(verb, u"open")) return ExecByHost;
+    if (verb != nullptr && WideEqualNoCase(verb, u"open"))
+        return ExecByHost;
     return ExecError;
 }
 
@@ -34,16 +40,28 @@ int32_t FsRenMovFileW(char16_t*, char16_t*, int32_t, int32_t, FsRemoteInfo*) {
     return FileOpNotFound;
 }
 
-int32_t FsGetFileW(char16_t*, char16_t*, int32_t, FsRemoteInfo*) { return FileOpReadError; }
+int32_t FsGetFileW(char16_t*, char16_t*, int32_t, FsRemoteInfo*) {
+    return FileOpReadError;
+}
 
-int32_t FsPutFileW(char16_t*, char16_t*, int32_t) { return FileOpReadError; }
+int32_t FsPutFileW(char16_t*, char16_t*, int32_t) {
+    return FileOpReadError;
+}
 
-int32_t FsDeleteFileW(char16_t*) { return 0; }
+int32_t FsDeleteFileW(char16_t*) {
+    return 0;
+}
 
-int32_t FsRemoveDirW(char16_t*) { return 0; }
+int32_t FsRemoveDirW(char16_t*) {
+    return 0;
+}
 
-int32_t FsSetAttrW(char16_t*, int32_t) { return 0; }
+int32_t FsSetAttrW(char16_t*, int32_t) {
+    return 0;
+}
 
-int32_t FsSetTimeW(char16_t*, FILETIME*, FILETIME*, FILETIME*) { return 0; }
+int32_t FsSetTimeW(char16_t*, FILETIME*, FILETIME*, FILETIME*) {
+    return 0;
+}
 
 }  // extern "C"

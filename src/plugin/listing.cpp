@@ -17,7 +17,9 @@ namespace {
 constexpr FILETIME kNoDate = {0xFFFFFFFEu, 0xFFFFFFFFu};
 constexpr size_t kHelpTextSize = 256;
 
-bool IsRoot(const char16_t* path) { return path[0] == u'\\' && path[1] == 0; }
+bool IsRoot(const char16_t* path) {
+    return path[0] == u'\\' && path[1] == 0;
+}
 
 void* FailListing(int error) {
     errno = error;
@@ -40,7 +42,8 @@ void* FindFirstAtRoot(WIN32_FIND_DATAW& record) {
     record.sizeLow = static_cast<uint32_t>(helpLength);
     CopyBoundedW(record.name, Plugin().helpFileName, kNameLimit);
     auto* handle = new (std::nothrow) FindHandle;
-    if (handle == nullptr) return FailListing(FsErrorPathNotFound);
+    if (handle == nullptr)
+        return FailListing(FsErrorPathNotFound);
     handle->rootPending = 1;
     return handle;
 }
@@ -50,23 +53,28 @@ void* FindFirstAtRoot(WIN32_FIND_DATAW& record) {
 extern "C" {
 
 void* FsFindFirstW(char16_t* path, WIN32_FIND_DATAW* findData) {
-    if (path == nullptr || findData == nullptr) return FailListing(FsErrorPathNotFound);
-    if (IsRoot(path)) return FindFirstAtRoot(*findData);
+    if (path == nullptr || findData == nullptr)
+        return FailListing(FsErrorPathNotFound);
+    if (IsRoot(path))
+        return FindFirstAtRoot(*findData);
     // Below the root the connections are not browsable yet.
     return FailListing(FsErrorPathNotFound);
 }
 
 int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
-    if (handle == FS_INVALID_HANDLE || handle == nullptr || findData == nullptr) return 0;
+    if (handle == FS_INVALID_HANDLE || handle == nullptr || findData == nullptr)
+        return 0;
     auto& find = *static_cast<FindHandle*>(handle);
     char16_t name[kNameLimit + 1];
     if (find.rootPending != 0) {
         find.entry = FirstEntryName(Registry(), name, kNameLimit);
-        if (!find.entry) return 0;
+        if (!find.entry)
+            return 0;
         find.rootPending = 0;
     } else if (find.entry) {
         find.entry = NextEntryName(find.entry, name, kNameLimit);
-        if (!find.entry) return 0;
+        if (!find.entry)
+            return 0;
     } else {
         return 0;
     }
@@ -75,7 +83,8 @@ int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
 }
 
 int32_t FsFindClose(void* handle) {
-    if (handle == FS_INVALID_HANDLE || handle == nullptr) return 0;
+    if (handle == FS_INVALID_HANDLE || handle == nullptr)
+        return 0;
     delete static_cast<FindHandle*>(handle);
     return 0;
 }

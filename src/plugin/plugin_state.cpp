@@ -11,7 +11,9 @@ namespace {
 constinit PluginState g_plugin;
 }  // namespace
 
-PluginState& Plugin() { return g_plugin; }
+PluginState& Plugin() {
+    return g_plugin;
+}
 
 void AttachLibrary() {
     LoadStringW(kStringHelpFileName, g_plugin.helpFileName, std::size(g_plugin.helpFileName));
@@ -20,7 +22,9 @@ void AttachLibrary() {
 namespace {
 
 // The library's load and unload: once per process.
-__attribute__((constructor)) void OnLoad() { AttachLibrary(); }
+__attribute__((constructor)) void OnLoad() {
+    AttachLibrary();
+}
 
 }  // namespace
 

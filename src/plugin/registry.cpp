@@ -15,7 +15,8 @@ constexpr size_t kServerValueSize = 512;
 
 std::shared_ptr<RegistryEntry> FindEntry(ConnectionRegistry& registry, const char16_t* name) {
     for (auto entry = registry.head; entry; entry = entry->next) {
-        if (WideEqualNoCase(entry->name, name)) return entry;
+        if (WideEqualNoCase(entry->name, name))
+            return entry;
     }
     return nullptr;
 }
@@ -61,18 +62,23 @@ void PutPseudoEntryFirst(ConnectionRegistry& registry, const char16_t* pseudoNam
             break;
         }
     }
-    if (!pseudo) pseudo = NewEntry(pseudoName);
-    if (!pseudo) return;
+    if (!pseudo)
+        pseudo = NewEntry(pseudoName);
+    if (!pseudo)
+        return;
     pseudo->next = registry.head;
     registry.head = pseudo;
 }
 
 }  // namespace
 
-void ConnectionDeleter::operator()(Connection* connection) const { delete connection; }
+void ConnectionDeleter::operator()(Connection* connection) const {
+    delete connection;
+}
 
 ConnectionRegistry::~ConnectionRegistry() {
-    while (head && head.use_count() == 1) head = std::move(head->next);
+    while (head && head.use_count() == 1)
+        head = std::move(head->next);
 }
 
 ConnectionRegistry& Registry() {
@@ -92,7 +98,8 @@ void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,
     std::vector<char16_t> sections(kSectionListSize);
     ProfileGetSectionNames(sections.data(), sections.size(), settingsPath);
     for (const char16_t* name = sections.data(); *name != 0; name += WideLength(name) + 1) {
-        if (!NamesServer(name, settingsPath)) continue;
+        if (!NamesServer(name, settingsPath))
+            continue;
         if (hadEntries) {
             if (auto known = FindEntry(registry, name)) {
                 known->mark = 1;
@@ -100,7 +107,8 @@ void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,
             }
         }
         auto entry = NewEntry(name);
-        if (!entry) continue;
+        if (!entry)
+            continue;
         (tail ? tail->next : registry.head) = entry;
         tail = entry;
     }
@@ -117,28 +125,33 @@ Connection* FindConnection(ConnectionRegistry& registry, const char16_t* name) {
     return entry ? entry->connection.get() : nullptr;
 }
 
-int32_t SetConnection(ConnectionRegistry& registry, const char16_t* name, ConnectionPtr connection) {
+int32_t SetConnection(ConnectionRegistry& registry, const char16_t* name,
+                      ConnectionPtr connection) {
     auto entry = FindEntry(registry, name);
-    if (!entry) return 0;
+    if (!entry)
+        return 0;
     entry->connection = std::move(connection);
     return 1;
 }
 
 std::shared_ptr<RegistryEntry> FirstEntryName(ConnectionRegistry& registry, char16_t* buffer,
                                               size_t limit) {
-    if (registry.head) CopyBoundedW(buffer, registry.head->name, limit);
+    if (registry.head)
+        CopyBoundedW(buffer, registry.head->name, limit);
     return registry.head;
 }
 
 std::shared_ptr<RegistryEntry> NextEntryName(const std::shared_ptr<RegistryEntry>& entry,
                                              char16_t* buffer, size_t limit) {
-    if (!entry || !entry->next) return nullptr;
+    if (!entry || !entry->next)
+        return nullptr;
     CopyBoundedW(buffer, entry->next->name, limit);
     return entry->next;
 }
 
 void ConnectionNameOf(const char16_t* hostPath, char16_t* buffer, size_t limit) {
-    while (*hostPath == u'\\' || *hostPath == u'/') ++hostPath;
+    while (*hostPath == u'\\' || *hostPath == u'/')
+        ++hostPath;
     CopyBoundedW(buffer, hostPath, limit);
     for (char16_t* p = buffer; *p != 0; ++p) {
         if (*p == u'\\' || *p == u'/') {

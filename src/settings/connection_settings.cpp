@@ -20,7 +20,9 @@ constexpr int32_t kPromptBufferSize = 259;
 constexpr size_t kCopyKeyListSize = 1023;
 constexpr size_t kCopyValueSize = 1023;
 
-const char16_t* SettingsPath() { return CurrentDialog().settingsPath; }
+const char16_t* SettingsPath() {
+    return CurrentDialog().settingsPath;
+}
 
 void ReadText(const char16_t* section, const char16_t* key, char16_t* field) {
     ProfileGetString(section, key, u"", field, kTextBuffer, SettingsPath());
@@ -34,7 +36,8 @@ void ReadPassword(const char16_t* section, const char16_t* key, char16_t* field)
     char16_t scrambled[kPasswordBuffer];
     ProfileGetString(section, key, u"", scrambled, kPasswordBuffer, SettingsPath());
     field[0] = 0;
-    if (scrambled[0] != 0) UnscramblePassword(scrambled, field, kNameLimit + 1);
+    if (scrambled[0] != 0)
+        UnscramblePassword(scrambled, field, kNameLimit + 1);
 }
 
 // Asks the host for a password into field; false when the user cancelled or the host gave
@@ -42,7 +45,8 @@ void ReadPassword(const char16_t* section, const char16_t* key, char16_t* field)
 bool AskPassword(int32_t requestType, uint32_t promptString, const char16_t* user,
                  char16_t* field) {
     PluginState& plugin = Plugin();
-    if (plugin.hostRequest == nullptr) return false;
+    if (plugin.hostRequest == nullptr)
+        return false;
     char16_t prompt[kPromptSize];
     LoadStringW(promptString, prompt, kPromptSize);
     AppendBoundedW(prompt, user, kPromptSize - 1);
@@ -86,7 +90,8 @@ int32_t LoadProxy(int32_t number, ConnectionSettings& record) {
         return 0;
     }
     char16_t section[kNameLimit + 1] = u"proxy";
-    if (number > 1) FormatWide(section, kNameLimit + 1, u"proxy%d", {number});
+    if (number > 1)
+        FormatWide(section, kNameLimit + 1, u"proxy%d", {number});
     int32_t type = ProfileGetInt(section, u"proxytype", -1, SettingsPath());
     record.proxytype = type == -1 ? 1 : type;
     ReadText(section, u"proxyserver", record.proxyserver);
@@ -99,7 +104,8 @@ int32_t OpenConnectionSettings(ConnectionSettings& record, const char16_t* name,
                                const char16_t* path) {
     CurrentDialog() = {name, &record, path};
     LoadConnectionSettings(name, record);
-    if (record.interactive == 0) return 0;  // the connection dialog is not built yet
+    if (record.interactive == 0)
+        return 0;  // the connection dialog is not built yet
 
     // A store marker counts as a password: it is fetched from the host's store later.
     if (record.proxyuser[0] != 0 && record.proxypassword[0] == 0 &&
@@ -117,20 +123,26 @@ int32_t OpenConnectionSettings(ConnectionSettings& record, const char16_t* name,
 
 CopySectionResult CopyConnectionSection(const char16_t* oldName, const char16_t* newName,
                                         int32_t move, int32_t overwrite, const char16_t* path) {
-    if (WideEqualNoCase(oldName, newName)) return CopySectionDone;
+    if (WideEqualNoCase(oldName, newName))
+        return CopySectionDone;
     std::vector<char16_t> keys(kCopyKeyListSize);
     ProfileGetString(oldName, nullptr, u"", keys.data(), keys.size(), path);
-    if (keys[0] == 0) return CopySectionSourceMissing;
+    if (keys[0] == 0)
+        return CopySectionSourceMissing;
     // Any key makes the target an existing connection, however long its name.
-    if (overwrite == 0 && ProfileSectionHasKeys(newName, path)) return CopySectionTargetExists;
-    if (!ProfileWriteString(newName, nullptr, nullptr, path)) return CopySectionWriteFailed;
+    if (overwrite == 0 && ProfileSectionHasKeys(newName, path))
+        return CopySectionTargetExists;
+    if (!ProfileWriteString(newName, nullptr, nullptr, path))
+        return CopySectionWriteFailed;
     std::vector<char16_t> value(kCopyValueSize);
     for (const char16_t* key = keys.data(); *key != 0; key += WideLength(key) + 1) {
         ProfileGetString(oldName, key, u"", value.data(), value.size(), path);
         // The old section goes only when all of it has arrived under the new name.
-        if (!ProfileWriteString(newName, key, value.data(), path)) return CopySectionWriteFailed;
+        if (!ProfileWriteString(newName, key, value.data(), path))
+            return CopySectionWriteFailed;
     }
-    if (move != 0 && DeleteSection(oldName, path) == 0) return CopySectionWriteFailed;
+    if (move != 0 && DeleteSection(oldName, path) == 0)
+        return CopySectionWriteFailed;
     return CopySectionDone;
 }
 

@@ -18,13 +18,13 @@ struct ConnectionSettings {
     char16_t ssl_cert_issuer[kNameLimit + 1];
     char ssl_cert_serial[kNameLimit + 1];  // Base64 of the serial number, in the ANSI code page
     int32_t utf8urls;
-    int32_t interactive;  // set by the caller: ask for missing passwords instead of the dialog
+    int32_t interactive;      // set by the caller: ask for missing passwords instead of the dialog
     int32_t threeStepUpload;  // key "3stepupload"
     int32_t multistepupload;
     int32_t deletebeforeupload;
     int32_t detailedlog;
     int32_t apacheDirWithSlash;
-    int32_t proxynr;  // 0 direct, 1 section "proxy", N >= 2 section "proxyN"; not clamped
+    int32_t proxynr;    // 0 direct, 1 section "proxy", N >= 2 section "proxyN"; not clamped
     int32_t proxytype;  // 0 direct, 1 the system's proxy settings, 2 proxyserver
     char16_t proxyserver[kNameLimit + 1];
     char16_t proxyuser[kNameLimit + 1];

@@ -12,25 +12,34 @@ constexpr size_t kKeyLength = sizeof kKey / sizeof kKey[0] - 1;
 static_assert(kKeyLength == 52);
 
 // The key unit for character i of a password of n units: the position starts at n mod 52.
-char16_t KeyUnit(size_t n, size_t i) { return kKey[(n % kKeyLength + i) % kKeyLength]; }
+char16_t KeyUnit(size_t n, size_t i) {
+    return kKey[(n % kKeyLength + i) % kKeyLength];
+}
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
 
 }  // namespace
 
-bool IsStoreMarker(const char16_t* password) { return WideEqual(password, kStoreMarker); }
+bool IsStoreMarker(const char16_t* password) {
+    return WideEqual(password, kStoreMarker);
+}
 
 bool PasswordSurvivesScrambling(const char16_t* password) {
     size_t n = WideLength(password);
-    if (n > kMaxScrambledPasswordLength) return false;
+    if (n > kMaxScrambledPasswordLength)
+        return false;
     for (size_t i = 0; i < n; ++i) {
-        if ((password[i] ^ KeyUnit(n, i)) > 999) return false;
+        if ((password[i] ^ KeyUnit(n, i)) > 999)
+            return false;
     }
     return true;
 }
 
 ScrambleResult ScramblePassword(const char16_t* password, char16_t* out, size_t capacity) {
-    if (capacity == 0) return ScrambleNotRestorable;
+    if (capacity == 0)
+        return ScrambleNotRestorable;
     out[0] = 0;
     size_t n = WideLength(password);
     if (!PasswordSurvivesScrambling(password) || capacity < 3 * n + 1) {
@@ -47,10 +56,12 @@ ScrambleResult ScramblePassword(const char16_t* password, char16_t* out, size_t 
 }
 
 void UnscramblePassword(const char16_t* scrambled, char16_t* out, int32_t size) {
-    if (size <= 0) return;
+    if (size <= 0)
+        return;
     out[0] = 0;
     if (WideEqual(scrambled, kStoredMarkerText)) {
-        if (Plugin().hostCrypt != nullptr && size > 1) CopyBoundedW(out, kStoreMarker, 1);
+        if (Plugin().hostCrypt != nullptr && size > 1)
+            CopyBoundedW(out, kStoreMarker, 1);
         return;
     }
     size_t groups = WideLength(scrambled) / 3;
@@ -69,7 +80,8 @@ void UnscramblePassword(const char16_t* scrambled, char16_t* out, int32_t size) 
 
 int32_t CopyStoredPassword(const char16_t* oldName, const char16_t* newName, int32_t move) {
     PluginState& plugin = Plugin();
-    if (plugin.hostCrypt == nullptr) return 0;
+    if (plugin.hostCrypt == nullptr)
+        return 0;
     char16_t oldKey[kNameLimit + 1], newKey[kNameLimit + 1];
     CopyBoundedW(oldKey, oldName, kNameLimit);
     CopyBoundedW(newKey, newName, kNameLimit);

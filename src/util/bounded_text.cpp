@@ -9,14 +9,16 @@ namespace {
 template <typename Char>
 size_t Length(const Char* text) {
     size_t n = 0;
-    while (text[n] != 0) ++n;
+    while (text[n] != 0)
+        ++n;
     return n;
 }
 
 template <typename Char>
 Char* CopyBounded(Char* destination, const Char* source, size_t limit) {
     size_t i = 0;
-    for (; i < limit && source[i] != 0; ++i) destination[i] = source[i];
+    for (; i < limit && source[i] != 0; ++i)
+        destination[i] = source[i];
     destination[i] = 0;
     return destination;
 }
@@ -24,19 +26,23 @@ Char* CopyBounded(Char* destination, const Char* source, size_t limit) {
 template <typename Char>
 Char* AppendBounded(Char* destination, const Char* source, size_t limit) {
     size_t used = Length(destination);
-    if (used < limit) CopyBounded(destination + used, source, limit - used);
+    if (used < limit)
+        CopyBounded(destination + used, source, limit - used);
     return destination;
 }
 
 template <typename Char>
 Char* ForwardSlashes(Char* text) {
     for (Char* p = text; *p != 0; ++p) {
-        if (*p == '\\') *p = '/';
+        if (*p == '\\')
+            *p = '/';
     }
     return text;
 }
 
-char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+char16_t AsciiLower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+}
 
 // Appends to a wide buffer, silently dropping what does not fit.
 struct WideWriter {
@@ -45,10 +51,12 @@ struct WideWriter {
     size_t used = 0;
 
     void Put(char16_t c) {
-        if (used + 1 < capacity) out[used++] = c;
+        if (used + 1 < capacity)
+            out[used++] = c;
     }
     void Pad(size_t count, char16_t c) {
-        for (size_t i = 0; i < count; ++i) Put(c);
+        for (size_t i = 0; i < count; ++i)
+            Put(c);
     }
 };
 
@@ -69,7 +77,8 @@ void FormatOne(WideWriter& w, char16_t conversion, bool zero, bool left, size_t 
     size_t count = 0;
     const char16_t* text = nullptr;
     bool negative = false;
-    if (arg == nullptr) return;
+    if (arg == nullptr)
+        return;
     switch (conversion) {
         case u's':
             text = arg->kind == FormatArg::Kind::Text && arg->text ? arg->text : u"";
@@ -84,7 +93,8 @@ void FormatOne(WideWriter& w, char16_t conversion, bool zero, bool left, size_t 
         case u'u':
         case u'x':
         case u'X': {
-            if (arg->kind == FormatArg::Kind::Text) return;
+            if (arg->kind == FormatArg::Kind::Text)
+                return;
             uint64_t value = static_cast<uint64_t>(arg->number);
             if (conversion == u'd' && arg->number < 0) {
                 negative = true;
@@ -101,21 +111,31 @@ void FormatOne(WideWriter& w, char16_t conversion, bool zero, bool left, size_t 
     }
     size_t shown = count + (negative ? 1 : 0);
     size_t pad = width > shown ? width - shown : 0;
-    if (!left && !(zero && text == nullptr)) w.Pad(pad, u' ');
-    if (negative) w.Put(u'-');
-    if (!left && zero && text == nullptr) w.Pad(pad, u'0');
+    if (!left && !(zero && text == nullptr))
+        w.Pad(pad, u' ');
+    if (negative)
+        w.Put(u'-');
+    if (!left && zero && text == nullptr)
+        w.Pad(pad, u'0');
     if (text != nullptr) {
-        for (size_t i = 0; i < count; ++i) w.Put(text[i]);
+        for (size_t i = 0; i < count; ++i)
+            w.Put(text[i]);
     } else {
-        for (size_t i = count; i > 0; --i) w.Put(digits[i - 1]);
+        for (size_t i = count; i > 0; --i)
+            w.Put(digits[i - 1]);
     }
-    if (left) w.Pad(pad, u' ');
+    if (left)
+        w.Pad(pad, u' ');
 }
 
 }  // namespace
 
-size_t WideLength(const char16_t* text) { return Length(text); }
-size_t NarrowLength(const char* text) { return Length(text); }
+size_t WideLength(const char16_t* text) {
+    return Length(text);
+}
+size_t NarrowLength(const char* text) {
+    return Length(text);
+}
 
 char* CopyBoundedA(char* destination, const char* source, size_t limit) {
     return CopyBounded(destination, source, limit);
@@ -129,13 +149,18 @@ char* AppendBoundedA(char* destination, const char* source, size_t limit) {
 char16_t* AppendBoundedW(char16_t* destination, const char16_t* source, size_t limit) {
     return AppendBounded(destination, source, limit);
 }
-char* ForwardSlashesA(char* text) { return ForwardSlashes(text); }
-char16_t* ForwardSlashesW(char16_t* text) { return ForwardSlashes(text); }
+char* ForwardSlashesA(char* text) {
+    return ForwardSlashes(text);
+}
+char16_t* ForwardSlashesW(char16_t* text) {
+    return ForwardSlashes(text);
+}
 
 std::unique_ptr<char[]> DuplicateText(const char* text) {
     size_t n = Length(text);
     std::unique_ptr<char[]> copy(new (std::nothrow) char[n + 1]);
-    if (copy) CopyBounded(copy.get(), text, n);
+    if (copy)
+        CopyBounded(copy.get(), text, n);
     return copy;
 }
 
@@ -153,7 +178,8 @@ bool WideEqualNoCase(const char16_t* a, const char16_t* b) {
 
 size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format,
                   std::initializer_list<FormatArg> values) {
-    if (capacity == 0) return 0;
+    if (capacity == 0)
+        return 0;
     WideWriter w{destination, capacity};
     const FormatArg* next = values.begin();
     for (const char16_t* p = format; *p != 0; ++p) {
@@ -167,10 +193,13 @@ size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format
             continue;
         }
         bool zero = false, left = false;
-        for (; *p == u'0' || *p == u'-'; ++p) (*p == u'0' ? zero : left) = true;
+        for (; *p == u'0' || *p == u'-'; ++p)
+            (*p == u'0' ? zero : left) = true;
         size_t width = 0;
-        for (; *p >= u'0' && *p <= u'9'; ++p) width = width * 10 + (*p - u'0');
-        if (*p == 0) break;
+        for (; *p >= u'0' && *p <= u'9'; ++p)
+            width = width * 10 + (*p - u'0');
+        if (*p == 0)
+            break;
         const FormatArg* arg = next != values.end() ? next++ : nullptr;
         FormatOne(w, *p, zero, left, width, arg);
     }

@@ -11,10 +11,10 @@
 namespace vodarezazuv {
 
 // Limits of the fixed buffers used across the plugin.
-inline constexpr size_t kNameLimit = 259;        // name or path field of 260
-inline constexpr size_t kLongPathLimit = 779;    // remote path or log line of 780
-inline constexpr size_t kHeaderLimit = 511;      // request header text of 512
-inline constexpr size_t kLongHeaderLimit = 1023; // download header text of 1024
+inline constexpr size_t kNameLimit = 259;         // name or path field of 260
+inline constexpr size_t kLongPathLimit = 779;     // remote path or log line of 780
+inline constexpr size_t kHeaderLimit = 511;       // request header text of 512
+inline constexpr size_t kLongHeaderLimit = 1023;  // download header text of 1024
 
 size_t WideLength(const char16_t* text);
 size_t NarrowLength(const char* text);
@@ -41,8 +41,8 @@ struct FormatArg {
     int64_t number = 0;
 
     FormatArg(const char16_t* value) : kind(Kind::Text), text(value) {}  // NOLINT
-    FormatArg(int32_t value) : kind(Kind::Signed), number(value) {}       // NOLINT
-    FormatArg(uint32_t value) : kind(Kind::Unsigned), number(value) {}    // NOLINT
+    FormatArg(int32_t value) : kind(Kind::Signed), number(value) {}      // NOLINT
+    FormatArg(uint32_t value) : kind(Kind::Unsigned), number(value) {}   // NOLINT
 };
 
 // printf-style formatting into a wide buffer of `capacity` elements: %s inserts a wide text,

@@ -9,7 +9,7 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 class FileCommands : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         host.Init();
         host.SetDefaultParams(dir.File("morlo.ini"));
@@ -29,8 +29,10 @@ TEST_F(FileCommands, AnswerWithTheirFailureValues) {
     EXPECT_EQ(host.Export<decltype(FsDeleteFileW)>("FsDeleteFileW")(remote), 0);
     EXPECT_EQ(host.Export<decltype(FsRemoveDirW)>("FsRemoveDirW")(remote), 0);
     EXPECT_EQ(host.Export<decltype(FsSetAttrW)>("FsSetAttrW")(remote, 0), 0);
-    EXPECT_EQ(host.Export<decltype(FsSetTimeW)>("FsSetTimeW")(remote, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(host.Export<decltype(FsGetFileW)>("FsGetFileW")(remote, local, 0, &info), FileOpReadError);
+    EXPECT_EQ(host.Export<decltype(FsSetTimeW)>("FsSetTimeW")(remote, nullptr, nullptr, nullptr),
+              0);
+    EXPECT_EQ(host.Export<decltype(FsGetFileW)>("FsGetFileW")(remote, local, 0, &info),
+              FileOpReadError);
     EXPECT_EQ(host.Export<decltype(FsPutFileW)>("FsPutFileW")(local, remote, 0), FileOpReadError);
     EXPECT_EQ(host.Export<decltype(FsRenMovFileW)>("FsRenMovFileW")(remote, other, 1, 0, &info),
               FileOpNotFound);
@@ -44,10 +46,11 @@ TEST_F(FileCommands, OpenIsLeftToTheHostInAnyLetterCase) {
         std::u16string verb;
         int32_t expected;
     } cases[] = {
-        {u"open", ExecByHost}, {u"OPEN", ExecByHost},       {u"Open", ExecByHost},
-        {u"quote", ExecError}, {u"properties", ExecError},  {u"", ExecError},
+        {u"open", ExecByHost}, {u"OPEN", ExecByHost},      {u"Open", ExecByHost},
+        {u"quote", ExecError}, {u"properties", ExecError}, {u"", ExecError},
     };
-    for (Case& c : cases) EXPECT_EQ(execute(nullptr, path, c.verb.data()), c.expected);
+    for (Case& c : cases)
+        EXPECT_EQ(execute(nullptr, path, c.verb.data()), c.expected);
 }
 
 TEST_F(FileCommands, DisconnectingWhatIsNotOpenSucceedsQuietly) {

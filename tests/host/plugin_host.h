@@ -33,26 +33,29 @@ struct CryptEntry {
 };
 
 class PluginHost {
-public:
+  public:
     static constexpr int32_t kPluginNumber = 7;
     static constexpr int32_t kCryptoNumber = 3;
 
     PluginHost() {
         library_ = dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (library_ == nullptr) ADD_FAILURE() << dlerror();
+        if (library_ == nullptr)
+            ADD_FAILURE() << dlerror();
         current_ = this;
     }
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
     ~PluginHost() {
         current_ = nullptr;
-        if (library_ != nullptr) dlclose(library_);
+        if (library_ != nullptr)
+            dlclose(library_);
     }
 
     template <typename Function>
     Function* Export(const char* name) const {
         void* symbol = library_ != nullptr ? dlsym(library_, name) : nullptr;
-        if (symbol == nullptr) ADD_FAILURE() << "missing export " << name;
+        if (symbol == nullptr)
+            ADD_FAILURE() << "missing export " << name;
         return reinterpret_cast<Function*>(symbol);
     }
 
@@ -80,8 +83,10 @@ public:
         std::u16string mutablePath = path;
         errno = 0;
         void* handle = Export<decltype(FsFindFirstW)>("FsFindFirstW")(mutablePath.data(), &record);
-        if (error != nullptr) *error = errno;
-        if (handle == FS_INVALID_HANDLE) return records;
+        if (error != nullptr)
+            *error = errno;
+        if (handle == FS_INVALID_HANDLE)
+            return records;
         auto next = Export<decltype(FsFindNextW)>("FsFindNextW");
         do {
             records.push_back(record);
@@ -93,7 +98,8 @@ public:
     std::string ListNames(const std::u16string& path) const {
         std::string names;
         for (const WIN32_FIND_DATAW& record : List(path)) {
-            if (!names.empty()) names += "|";
+            if (!names.empty())
+                names += "|";
             names += U8(record.name);
         }
         return names;
@@ -110,7 +116,7 @@ public:
     int32_t pluginNumberSeen = kPluginNumber;
     int32_t cryptoNumberSeen = kCryptoNumber;
 
-private:
+  private:
     static std::string Text(const char16_t* text) { return text != nullptr ? U8(text) : "<none>"; }
 
     static int32_t Progress(int32_t number, char16_t* source, char16_t* target, int32_t percent) {

@@ -18,12 +18,15 @@ using testsupport::WriteFile;
 bool GermanLocale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != 0) return std::strncmp(value, "de", 2) == 0;
+        if (value != nullptr && value[0] != 0)
+            return std::strncmp(value, "de", 2) == 0;
     }
     return false;
 }
 
-std::string HelpFileName() { return GermanLocale() ? "F7=neue Verbindung.txt" : "F7=new connection.txt"; }
+std::string HelpFileName() {
+    return GermanLocale() ? "F7=neue Verbindung.txt" : "F7=new connection.txt";
+}
 
 // The help text's length in characters, in the library's language.
 uint32_t HelpTextLength() {
@@ -37,7 +40,7 @@ uint32_t HelpTextLength() {
 }
 
 class RootListing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         host.Init();
         host.SetDefaultParams(dir.File("morlo.ini"));
@@ -117,8 +120,9 @@ TEST_F(RootListing, LongConnectionNamesAreCutTo259Characters) {
 
 TEST_F(RootListing, NonAsciiNamesArriveAsUtf16) {
     Settings("[J\xC3\xBCrgen \xE2\x82\xAC]\nserver=x\n[\xE6\x97\xA5\xE6\x9C\xAC]\nserver=y\n");
-    EXPECT_EQ(host.ListNames(u"\\"),
-              HelpFileName() + "|Quick connection|J\xC3\xBCrgen \xE2\x82\xAC|\xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_EQ(
+        host.ListNames(u"\\"),
+        HelpFileName() + "|Quick connection|J\xC3\xBCrgen \xE2\x82\xAC|\xE6\x97\xA5\xE6\x9C\xAC");
 }
 
 TEST_F(RootListing, InvalidHandlesAndPathsBelowTheRoot) {
@@ -155,7 +159,8 @@ TEST_F(RootListing, TwoRootListingsAtOnceSurviveARebuild) {
     // The first listing stands on the dropped entry b and goes on over what it had, without
     // touching freed memory.
     std::string rest;
-    while (next(handle, &record) != 0) rest += U8(record.name) + ";";
+    while (next(handle, &record) != 0)
+        rest += U8(record.name) + ";";
     EXPECT_EQ(rest, "c;");
     EXPECT_EQ(close(handle), 0);
 }

@@ -13,28 +13,30 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vodarezazuv-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vodarezazuv-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ignored);
     }
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // While it lives, no file of this process may grow beyond `bytes`: a write past it fails as on
 // a full disk (also for root, which directory permissions do not stop).
 class FileSizeLimit {
-public:
+  public:
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
@@ -49,7 +51,7 @@ public:
         ::signal(SIGXFSZ, oldHandler_);
     }
 
-private:
+  private:
     rlimit saved_{};
     sighandler_t oldHandler_;
 };
@@ -72,7 +74,8 @@ inline std::u16string U16(const std::string& utf8) {
         char32_t value;
         size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
         value = n == 1 ? c : c & (0xFF >> (n + 1));
-        for (size_t k = 1; k < n; ++k) value = (value << 6) | (utf8[i + k] & 0x3F);
+        for (size_t k = 1; k < n; ++k)
+            value = (value << 6) | (utf8[i + k] & 0x3F);
         i += n;
         if (value >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
@@ -115,7 +118,8 @@ inline std::string U8(const std::u16string& wide) {
 inline std::string NameList(const char16_t* list) {
     std::string out;
     for (const char16_t* p = list; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
-        if (!out.empty()) out += "|";
+        if (!out.empty())
+            out += "|";
         out += U8(p);
     }
     return out;

@@ -41,18 +41,23 @@ struct ParsedLine {
 
 std::string_view Trim(std::string_view text) {
     size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y + 32);
+        if (x != y)
+            return false;
     }
     return true;
 }
@@ -60,7 +65,8 @@ bool SameName(std::string_view a, std::string_view b) {
 ParsedLine Parse(const std::string& text) {
     ParsedLine parsed;
     std::string_view line = Trim(text);
-    if (line.empty() || line[0] == ';' || line[0] == '#') return parsed;
+    if (line.empty() || line[0] == ';' || line[0] == '#')
+        return parsed;
     if (line[0] == '[') {
         // The last "]" closes the name, so that a name may hold "]" itself.
         size_t close = line.rfind(']');
@@ -71,9 +77,11 @@ ParsedLine Parse(const std::string& text) {
         return parsed;
     }
     size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return parsed;
+    if (equals == std::string_view::npos)
+        return parsed;
     parsed.name = Trim(line.substr(0, equals));
-    if (parsed.name.empty()) return parsed;
+    if (parsed.name.empty())
+        return parsed;
     parsed.kind = LineKind::Key;
     parsed.value = Trim(line.substr(equals + 1));
     return parsed;
@@ -88,7 +96,8 @@ std::vector<Line> SplitLines(const std::string& text) {
             lines.push_back({text.substr(start), ""});
             break;
         }
-        size_t endLength = (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
+        size_t endLength =
+            (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
         lines.push_back({text.substr(start, stop - start), text.substr(stop, endLength)});
         start = stop + endLength;
     }
@@ -97,12 +106,15 @@ std::vector<Line> SplitLines(const std::string& text) {
 
 // --- The file --------------------------------------------------------------------------
 
-std::string NativePath(const char16_t* path) { return WideToNativePath(path); }
+std::string NativePath(const char16_t* path) {
+    return WideToNativePath(path);
+}
 
 ReadResult Load(const char16_t* path, IniFile& file) {
     std::string bytes;
     ReadResult result = ReadWholeFile(NativePath(path), kMaxFileBytes, bytes);
-    if (result != ReadResult::Read) return result;
+    if (result != ReadResult::Read)
+        return result;
     std::string text;
     if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
         text = DecodeUtf16(std::string_view(bytes).substr(2), bytes[0] == '\xFE');
@@ -118,14 +130,16 @@ ReadResult Load(const char16_t* path, IniFile& file) {
 
 bool Save(const char16_t* path, const IniFile& file) {
     std::string content = file.byteOrderMark ? "\xEF\xBB\xBF" : "";
-    for (const Line& line : file.lines) content += line.text + line.end;
+    for (const Line& line : file.lines)
+        content += line.text + line.end;
     return ReplaceWholeFile(NativePath(path), content);
 }
 
 // The line end for new lines: the file's own, LF for a new file.
 std::string LineEndOf(const IniFile& file) {
     for (const Line& line : file.lines) {
-        if (!line.end.empty()) return line.end;
+        if (!line.end.empty())
+            return line.end;
     }
     return "\n";
 }
@@ -149,7 +163,8 @@ bool FindValue(const IniFile& file, std::string_view section, std::string_view k
                std::string& value) {
     bool found = false;
     ForEachKeyLine(file, section, [&](size_t, const ParsedLine& parsed) {
-        if (!SameName(parsed.name, key)) return true;
+        if (!SameName(parsed.name, key))
+            return true;
         value = parsed.value;
         found = true;
         return false;
@@ -159,34 +174,43 @@ bool FindValue(const IniFile& file, std::string_view section, std::string_view k
 
 // Writes the names as a list of terminated names ended by an empty one, whole names only.
 size_t WriteNameList(const std::vector<std::string>& names, char16_t* out, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     size_t used = 0;
     for (const std::string& name : names) {
         std::u16string wide = Utf8ToWide(name);
-        if (used + wide.size() + 2 > size) break;  // the name, its terminator, the list's end
+        if (used + wide.size() + 2 > size)
+            break;  // the name, its terminator, the list's end
         wide.copy(out + used, wide.size());
         used += wide.size();
         out[used++] = 0;
     }
     out[used] = 0;
-    if (used == 0 && size >= 2) out[1] = 0;
+    if (used == 0 && size >= 2)
+        out[1] = 0;
     return used;
 }
 
 void AddDistinct(std::vector<std::string>& names, std::string_view name) {
     for (const std::string& known : names) {
-        if (SameName(known, name)) return;
+        if (SameName(known, name))
+            return;
     }
     names.emplace_back(name);
 }
 
-bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 bool ValidNames(std::string_view section, const char16_t* key, std::string_view keyName) {
-    if (section.empty() || HasLineBreak(section)) return false;
-    if (key == nullptr) return true;
-    return !keyName.empty() && !HasLineBreak(keyName) && keyName.find('=') == std::string_view::npos &&
-           keyName[0] != '[' && keyName[0] != ';' && keyName[0] != '#';
+    if (section.empty() || HasLineBreak(section))
+        return false;
+    if (key == nullptr)
+        return true;
+    return !keyName.empty() && !HasLineBreak(keyName) &&
+           keyName.find('=') == std::string_view::npos && keyName[0] != '[' && keyName[0] != ';' &&
+           keyName[0] != '#';
 }
 
 bool RemoveSection(IniFile& file, std::string_view section) {
@@ -194,7 +218,8 @@ bool RemoveSection(IniFile& file, std::string_view section) {
     std::vector<Line> kept;
     for (Line& line : file.lines) {
         ParsedLine parsed = Parse(line.text);
-        if (parsed.kind == LineKind::Section) inside = SameName(parsed.name, section);
+        if (parsed.kind == LineKind::Section)
+            inside = SameName(parsed.name, section);
         if (inside) {
             removed = true;
         } else {
@@ -208,7 +233,8 @@ bool RemoveSection(IniFile& file, std::string_view section) {
 bool RemoveKey(IniFile& file, std::string_view section, std::string_view key) {
     std::vector<size_t> doomed;
     ForEachKeyLine(file, section, [&](size_t i, const ParsedLine& parsed) {
-        if (SameName(parsed.name, key)) doomed.push_back(i);
+        if (SameName(parsed.name, key))
+            doomed.push_back(i);
         return true;
     });
     for (auto i = doomed.rbegin(); i != doomed.rend(); ++i) {
@@ -219,21 +245,27 @@ bool RemoveKey(IniFile& file, std::string_view section, std::string_view key) {
 
 void InsertLine(IniFile& file, size_t at, std::string text) {
     std::string end = LineEndOf(file);
-    if (at > 0 && file.lines[at - 1].end.empty()) file.lines[at - 1].end = end;
-    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), end});
+    if (at > 0 && file.lines[at - 1].end.empty())
+        file.lines[at - 1].end = end;
+    file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                      Line{std::move(text), end});
 }
 
 // Sets the value; returns false when the file already held exactly that.
-bool SetValue(IniFile& file, std::string_view section, std::string_view key, const std::string& value) {
+bool SetValue(IniFile& file, std::string_view section, std::string_view key,
+              const std::string& value) {
     bool changed = true, done = false;
     ForEachKeyLine(file, section, [&](size_t i, const ParsedLine& parsed) {
-        if (!SameName(parsed.name, key)) return true;
+        if (!SameName(parsed.name, key))
+            return true;
         changed = parsed.value != value;
-        if (changed) file.lines[i].text = std::string(parsed.name) + "=" + value;
+        if (changed)
+            file.lines[i].text = std::string(parsed.name) + "=" + value;
         done = true;
         return false;
     });
-    if (done) return changed;
+    if (done)
+        return changed;
     // A new key goes after the last key of the last section of that name.
     size_t insertAt = file.lines.size();
     bool inside = false, sectionFound = false;
@@ -249,7 +281,8 @@ bool SetValue(IniFile& file, std::string_view section, std::string_view key, con
             insertAt = i + 1;
         }
     }
-    if (!sectionFound) InsertLine(file, insertAt++, "[" + std::string(section) + "]");
+    if (!sectionFound)
+        InsertLine(file, insertAt++, "[" + std::string(section) + "]");
     InsertLine(file, insertAt, std::string(key) + "=" + value);
     return true;
 }
@@ -258,7 +291,8 @@ bool SetValue(IniFile& file, std::string_view section, std::string_view key, con
 
 size_t ProfileGetString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
                         char16_t* out, size_t size, const char16_t* path) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     IniFile file;
     bool loaded = Load(path, file) == ReadResult::Read;
     std::string sectionName(Trim(WideToUtf8(section)));
@@ -299,7 +333,8 @@ size_t ProfileGetSectionNames(char16_t* out, size_t size, const char16_t* path) 
     if (Load(path, file) == ReadResult::Read) {
         for (const Line& line : file.lines) {
             ParsedLine parsed = Parse(line.text);
-            if (parsed.kind == LineKind::Section) AddDistinct(names, parsed.name);
+            if (parsed.kind == LineKind::Section)
+                AddDistinct(names, parsed.name);
         }
     }
     return WriteNameList(names, out, size);
@@ -315,28 +350,34 @@ int32_t ProfileGetInt(const char16_t* section, const char16_t* key, int32_t defa
     }
     int64_t number = 0;
     for (char c : value) {
-        if (c < '0' || c > '9') break;
+        if (c < '0' || c > '9')
+            break;
         number = number * 10 + (c - '0');
-        if (number > INT32_MAX) return INT32_MAX;
+        if (number > INT32_MAX)
+            return INT32_MAX;
     }
     return static_cast<int32_t>(number);
 }
 
 bool ProfileWriteString(const char16_t* section, const char16_t* key, const char16_t* value,
                         const char16_t* path) {
-    if (section == nullptr) return false;
+    if (section == nullptr)
+        return false;
     std::string sectionName(Trim(WideToUtf8(section)));
     std::string keyName(Trim(WideToUtf8(key)));
     std::string text(Trim(WideToUtf8(value)));
-    if (!ValidNames(sectionName, key, keyName) || HasLineBreak(text)) return false;
+    if (!ValidNames(sectionName, key, keyName) || HasLineBreak(text))
+        return false;
 
     IniFile file;
     ReadResult read = Load(path, file);
-    if (read == ReadResult::Failed) return false;
+    if (read == ReadResult::Failed)
+        return false;
     bool changed = key == nullptr     ? RemoveSection(file, sectionName)
                    : value == nullptr ? RemoveKey(file, sectionName, keyName)
                                       : SetValue(file, sectionName, keyName, text);
-    if (!changed) return true;
+    if (!changed)
+        return true;
     return Save(path, file);
 }
 

@@ -34,8 +34,12 @@ Language LanguageFromLocale(const char* lcAll, const char* lcMessages, const cha
     return Language::English;
 }
 
-Language ProcessLanguage() { return LanguageSlot(); }
-void SetProcessLanguage(Language language) { LanguageSlot() = language; }
+Language ProcessLanguage() {
+    return LanguageSlot();
+}
+void SetProcessLanguage(Language language) {
+    LanguageSlot() = language;
+}
 
 const char16_t* FindString(Language language, uint32_t id) {
     const ResourceTables& table = kResourceTables[static_cast<int>(language)];
@@ -46,7 +50,8 @@ const char16_t* FindString(Language language, uint32_t id) {
 }
 
 size_t LoadStringW(uint32_t id, char16_t* buffer, size_t capacity) {
-    if (capacity == 0) return 0;
+    if (capacity == 0)
+        return 0;
     const char16_t* text = FindString(LanguageSlot(), id);
     CopyBoundedW(buffer, text != nullptr ? text : u"", capacity - 1);
     return WideLength(buffer);

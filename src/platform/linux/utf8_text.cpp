@@ -26,15 +26,18 @@ void AppendUtf8(std::string& out, char32_t c) {
 // nothing above U+10FFFF), or 0.
 size_t Utf8SequenceAt(std::string_view text, size_t i, char32_t& value) {
     unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                                  : lead >= 0xE0 && lead <= 0xEF   ? 3
-                                  : lead >= 0xF0 && lead <= 0xF4   ? 4
-                                                                   : 0;
-    if (length == 0 || i + length > text.size()) return 0;
+    size_t length = lead < 0x80                    ? 1
+                    : lead >= 0xC2 && lead <= 0xDF ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
     value = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t k = 1; k < length; ++k) {
         unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) return 0;
+        if ((next & 0xC0) != 0x80)
+            return 0;
         value = (value << 6) | (next & 0x3F);
     }
     static constexpr char32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
@@ -65,7 +68,8 @@ std::string DecodeUtf8OrAnsi(std::string_view bytes) {
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     std::string out;
     auto unit = [&](size_t i) -> char32_t {
-        auto b0 = static_cast<unsigned char>(bytes[i]), b1 = static_cast<unsigned char>(bytes[i + 1]);
+        auto b0 = static_cast<unsigned char>(bytes[i]),
+             b1 = static_cast<unsigned char>(bytes[i + 1]);
         return bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0;
     };
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
@@ -85,7 +89,8 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
 
 std::string WideToUtf8(const char16_t* text) {
     std::string out;
-    if (text == nullptr) return out;
+    if (text == nullptr)
+        return out;
     for (const char16_t* p = text; *p != 0; ++p) {
         char32_t c = *p;
         if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {

@@ -15,12 +15,13 @@ namespace {
 
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     int get() const { return fd_; }
     // Closes now and reports whether the close succeeded (it can report a failed write).
@@ -30,15 +31,17 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -47,7 +50,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
@@ -64,7 +68,8 @@ std::string ResolveTarget(const std::string& path) {
 
 void SyncDirectory(const std::string& directory) {
     Descriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
 }
 
 }  // namespace
@@ -72,7 +77,8 @@ void SyncDirectory(const std::string& directory) {
 ReadResult ReadWholeFile(const std::string& path, size_t maxBytes, std::string& content) {
     content.clear();
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    if (fd.get() < 0)
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<unsigned long long>(info.st_size) > maxBytes) {
@@ -81,11 +87,15 @@ ReadResult ReadWholeFile(const std::string& path, size_t maxBytes, std::string& 
     std::vector<char> block(65536);
     for (;;) {
         ssize_t n = ::read(fd.get(), block.data(), block.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return ReadResult::Failed;
-        if (n == 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ReadResult::Failed;
+        if (n == 0)
+            break;
         content.append(block.data(), static_cast<size_t>(n));
-        if (content.size() > maxBytes) return ReadResult::Failed;  // grew while we read
+        if (content.size() > maxBytes)
+            return ReadResult::Failed;  // grew while we read
     }
     return ReadResult::Read;
 }
@@ -96,12 +106,14 @@ bool ReplaceWholeFile(const std::string& path, const std::string& content) {
     auto slash = target.rfind('/');
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temp = (directory == "/" ? "" : directory) + "/." + base + ".XXXXXX";
-    if (directory == "." && slash == std::string::npos) temp = "." + base + ".XXXXXX";
+    if (directory == "." && slash == std::string::npos)
+        temp = "." + base + ".XXXXXX";
 
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back(0);
     Descriptor fd(::mkstemp(name.data()));
-    if (fd.get() < 0) return false;
+    if (fd.get() < 0)
+        return false;
     bool ok = WriteAll(fd.get(), content.data(), content.size());
     struct stat old {};
     if (ok && ::stat(target.c_str(), &old) == 0) {

@@ -19,7 +19,7 @@ using testsupport::U8;
 using testsupport::WriteFile;
 
 class ProfileTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::TempDir dir;
     std::string file = dir.File("vodarezazuv.ini");
     std::u16string path = U16(file);
@@ -70,8 +70,7 @@ TEST_F(ProfileTest, NamesCompareWithoutCaseAndBlanksAreNotPartOfThem) {
 }
 
 TEST_F(ProfileTest, ListsKeepFileOrderAndNameEachSectionOnce) {
-    WriteFile(file,
-              "; comment\n[b]\nz=1\na=2\n[a]\nserver=x\n[B]\ny=3\nz=4\n[c]\nnot a key\n");
+    WriteFile(file, "; comment\n[b]\nz=1\na=2\n[a]\nserver=x\n[B]\ny=3\nz=4\n[c]\nnot a key\n");
     EXPECT_EQ(Sections(), "b|a|c");
     EXPECT_EQ(Keys(u"b"), "z|a|y") << "sections of one name read as one";
     EXPECT_EQ(Get(u"b", u"z"), "1") << "the first value counts";
@@ -92,7 +91,8 @@ TEST_F(ProfileTest, ListsHoldOnlyTheNamesThatFitWhole) {
         {6, ""},
         {1, ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(Sections(c.size), c.expected) << c.size;
+    for (const Case& c : cases)
+        EXPECT_EQ(Sections(c.size), c.expected) << c.size;
 }
 
 TEST_F(ProfileTest, ValuesAreCutToTheCallersBuffer) {
@@ -112,9 +112,9 @@ TEST_F(ProfileTest, IntegersComeFromTheLeadingDigits) {
         const char16_t* key;
         int32_t expected;
     } cases[] = {
-        {u"plain", 42},   {u"suffix", 12}, {u"letters", 0},        {u"empty", 0},
-        {u"minus", 0},    {u"blank", 7},   {u"huge", INT32_MAX},   {u"zero", 0},
-        {u"absent", -1},  // the caller's default
+        {u"plain", 42}, {u"suffix", 12},      {u"letters", 0}, {u"empty", 0},   {u"minus", 0},
+        {u"blank", 7},  {u"huge", INT32_MAX}, {u"zero", 0},    {u"absent", -1},  // the caller's
+                                                                                 // default
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ProfileGetInt(u"a", c.key, -1, path.c_str()), c.expected) << U8(c.key);
@@ -226,7 +226,8 @@ TEST_F(ProfileTest, NamesAndValuesThatCannotBeStoredAreRefused) {
         {u"  ", nullptr, nullptr},
     };
     for (const Case& c : cases) {
-        EXPECT_FALSE(Write(c.section, c.key, c.value)) << U8(c.section) << "/" << U8(c.key ? c.key : u"");
+        EXPECT_FALSE(Write(c.section, c.key, c.value))
+            << U8(c.section) << "/" << U8(c.key ? c.key : u"");
     }
     EXPECT_EQ(ReadFile(file), before);
 }

@@ -7,7 +7,7 @@ namespace vodarezazuv {
 namespace {
 
 class EntryPoints : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { Plugin() = saved; }
     PluginState saved = Plugin();
 };
@@ -22,8 +22,8 @@ TEST_F(EntryPoints, StatusInfoMarksRootDeletesAndMovesOnly) {
         {u"\\", StatusEnd, StatusOpDelete, false},
         {u"\\", StatusStart, StatusOpRenameMoveMulti, true},
         {u"\\conn", StatusEnd, StatusOpRenameMoveMulti, true},  // below the root: no change
-        {u"\\", StatusEnd, 5, true},                             // another operation: no change
-        {u"", StatusEnd, StatusOpRenameMoveMulti, false},        // "" is the root as well
+        {u"\\", StatusEnd, 5, true},                            // another operation: no change
+        {u"", StatusEnd, StatusOpRenameMoveMulti, false},       // "" is the root as well
     };
     for (Step& step : steps) {
         FsStatusInfoW(step.dir.data(), step.startEnd, step.operation);
@@ -55,10 +55,10 @@ TEST_F(EntryPoints, DefaultParamsGiveTheDirectoryOfTheHostsFile) {
         {"morlo.ini", u"vodarezazuv.ini"},
         {"/morlo.ini", u"/vodarezazuv.ini"},
         {"/dir/", u"/dir/vodarezazuv.ini"},
-        {"/J\xC3\xBCrgen/m.ini", u"/J\u00fcrgen/vodarezazuv.ini"},   // UTF-8 file names
-        {"/J\xFCrgen/m.ini", u"/J\u00fcrgen/vodarezazuv.ini"},       // not UTF-8: Windows-1252
-        {"C:\\morlo\\morlo.ini", u"vodarezazuv.ini"},                // "/" separates here
-        {std::string(250, 'd') + "/x.ini",                           // cut at 259 characters
+        {"/J\xC3\xBCrgen/m.ini", u"/J\u00fcrgen/vodarezazuv.ini"},  // UTF-8 file names
+        {"/J\xFCrgen/m.ini", u"/J\u00fcrgen/vodarezazuv.ini"},      // not UTF-8: Windows-1252
+        {"C:\\morlo\\morlo.ini", u"vodarezazuv.ini"},               // "/" separates here
+        {std::string(250, 'd') + "/x.ini",                          // cut at 259 characters
          std::u16string(250, u'd') + u"/vodareza"},
     };
     for (const Case& c : cases) {

@@ -18,7 +18,7 @@ using testsupport::U8;
 using testsupport::WriteFile;
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     std::string Names() {
         std::string names;
         char16_t name[kNameLimit + 1];
@@ -72,10 +72,12 @@ TEST_F(RegistryTest, WithoutPseudoNameOnlyConnectionsAreListed) {
 
 TEST_F(RegistryTest, SectionNamesBeyondTheListBufferAreNotSeen) {
     std::string settings;
-    for (int i = 0; i < 900; ++i) settings += "[connection" + std::to_string(1000 + i) + "]\nserver=x\n";
+    for (int i = 0; i < 900; ++i)
+        settings += "[connection" + std::to_string(1000 + i) + "]\nserver=x\n";
     Refresh(settings);
     size_t entries = 0;
-    for (auto entry = registry.head; entry; entry = entry->next) ++entries;
+    for (auto entry = registry.head; entry; entry = entry->next)
+        ++entries;
     // 14 characters and a terminator each: 8192 elements hold 546 names and the list's end.
     EXPECT_EQ(entries, 1u + 546u);
 }

@@ -33,7 +33,7 @@ struct FakeHost {
 };
 
 class Reporting : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved = Plugin();
         Plugin().pluginNumber = 11;
@@ -62,14 +62,14 @@ TEST_F(Reporting, ProgressReachesTheHostAtMostOncePer250Milliseconds) {
         {10100, 2, false},  // 100 ms later
         {10250, 3, false},  // exactly 250 ms after the last report is still skipped
         {10251, 4, true},   // 251 ms
-        {10502, 5, true},
-        {10502, 6, false},
+        {10502, 5, true},  {10502, 6, false},
     };
     std::vector<int32_t> expected;
     for (const Step& step : steps) {
         FakeHost::now = step.now;
         EXPECT_EQ(ReportProgress(step.percent), 0);
-        if (step.reaches) expected.push_back(step.percent);
+        if (step.reaches)
+            expected.push_back(step.percent);
     }
     EXPECT_EQ(FakeHost::percents, expected);
 }

@@ -29,10 +29,11 @@ struct FakeHost {
     };
     static inline std::vector<Prompt> prompts;
     static inline std::vector<std::u16string> answers;  // one per prompt; empty: cancel
-    static int32_t Request(int32_t, int32_t type, char16_t* title, char16_t* text,
-                           char16_t* buffer, int32_t size) {
+    static int32_t Request(int32_t, int32_t type, char16_t* title, char16_t* text, char16_t* buffer,
+                           int32_t size) {
         prompts.push_back({type, U8(title), U8(text), size});
-        if (prompts.size() > answers.size() || answers[prompts.size() - 1].empty()) return 0;
+        if (prompts.size() > answers.size() || answers[prompts.size() - 1].empty())
+            return 0;
         const std::u16string& answer = answers[prompts.size() - 1];
         answer.copy(buffer, answer.size());
         buffer[answer.size()] = 0;
@@ -42,7 +43,7 @@ struct FakeHost {
 };
 
 class ConnectionSettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeHost::prompts.clear();
         FakeHost::answers.clear();
@@ -55,11 +56,13 @@ protected:
         SetProcessLanguage(Language::English);
     }
 
-    ConnectionSettings Load(const char16_t* name, int32_t interactive = 1, int32_t* result = nullptr) {
+    ConnectionSettings Load(const char16_t* name, int32_t interactive = 1,
+                            int32_t* result = nullptr) {
         ConnectionSettings record{};
         record.interactive = interactive;
         int32_t opened = OpenConnectionSettings(record, name, path.c_str());
-        if (result != nullptr) *result = opened;
+        if (result != nullptr)
+            *result = opened;
         return record;
     }
 
@@ -140,7 +143,7 @@ TEST_F(ConnectionSettingsTest, ProxyDefinitions) {
         {2, 1, 0, "unused.example"},
         {3, 0, 1, "third.example:8080"},  // the section lacks "proxytype"
         {4, 1, 2, "p4.example"},
-        {5, 0, 1, ""},                    // no section at all
+        {5, 0, 1, ""},  // no section at all
         {0, 0, 0, ""},
         {-2, 0, 0, ""},
     };
@@ -246,7 +249,8 @@ TEST_F(ConnectionSettingsTest, PromptTextIsCutTo255Characters) {
 TEST_F(ConnectionSettingsTest, PromptsSpeakTheLibrarysLanguage) {
     SetProcessLanguage(Language::German);
     FakeHost::answers = {u"a", u"b"};
-    WriteFile(file, "[c]\nserver=x\nuser=j\xC3\xBCrgen\nproxynr=4\n[proxy4]\nproxytype=2\nproxyuser=p\n");
+    WriteFile(file,
+              "[c]\nserver=x\nuser=j\xC3\xBCrgen\nproxynr=4\n[proxy4]\nproxytype=2\nproxyuser=p\n");
     Load(u"c");
     ASSERT_EQ(FakeHost::prompts.size(), 2u);
     EXPECT_EQ(FakeHost::prompts[0].title, "Proxy-Password f\xC3\xBCr Benutzer: p");

@@ -39,7 +39,7 @@ struct FakeStore {
 };
 
 class PasswordTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FakeStore::calls.clear();
         FakeStore::answer = 0;
@@ -140,7 +140,8 @@ TEST_F(PasswordTest, UnscramblingReadsWholeGroupsOnly) {
         {"no whole group", u"!!", 260, u""},
         {"size 1", abc, 1, u""},
     };
-    for (const Case& c : cases) EXPECT_EQ(Unscramble(c.text, c.size), c.expected) << c.what;
+    for (const Case& c : cases)
+        EXPECT_EQ(Unscramble(c.text, c.size), c.expected) << c.what;
 
     // A small buffer keeps the first characters, each correct: the key position follows
     // the whole text, not the cut.
@@ -182,8 +183,11 @@ TEST_F(PasswordTest, ProxyStoreKeys) {
     struct Case {
         int32_t number;
         std::u16string expected;
-    } cases[] = {{1, u"proxy$$pass"}, {0, u"proxy$$pass"}, {2, u"proxy2$$pass"},
-                 {3, u"proxy3$$pass"}, {12, u"proxy12$$pass"}};
+    } cases[] = {{1, u"proxy$$pass"},
+                 {0, u"proxy$$pass"},
+                 {2, u"proxy2$$pass"},
+                 {3, u"proxy3$$pass"},
+                 {12, u"proxy12$$pass"}};
     for (const Case& c : cases) {
         ProxyStoreKey(c.number, key, 259);
         EXPECT_EQ(std::u16string(key), c.expected);

@@ -19,7 +19,7 @@ using testsupport::U8;
 using testsupport::WriteFile;
 
 class SectionOperations : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { CopyBoundedW(Plugin().settingsPath, path.c_str(), kNameLimit); }
     void TearDown() override { Plugin() = saved; }
 
@@ -33,7 +33,8 @@ protected:
         WIN32_FIND_DATAW record;
         void* handle = FsFindFirstW(root, &record);
         std::string names;
-        while (FsFindNextW(handle, &record) != 0) names += (names.empty() ? "" : "|") + U8(record.name);
+        while (FsFindNextW(handle, &record) != 0)
+            names += (names.empty() ? "" : "|") + U8(record.name);
         FsFindClose(handle);
         return names;
     }
@@ -60,7 +61,8 @@ TEST_F(SectionOperations, CopyKeepsTheSource) {
     WriteFile(file, "[a]\nserver=a.example\nuser=u\n");
     ASSERT_EQ(Root(), "Quick connection|a");
     EXPECT_EQ(Copy(u"a", u"copy of a", 0, 0), CopySectionDone);
-    EXPECT_EQ(ReadFile(file), "[a]\nserver=a.example\nuser=u\n[copy of a]\nserver=a.example\nuser=u\n");
+    EXPECT_EQ(ReadFile(file),
+              "[a]\nserver=a.example\nuser=u\n[copy of a]\nserver=a.example\nuser=u\n");
     EXPECT_EQ(Root(), "Quick connection|a|copy of a");
 }
 
@@ -106,13 +108,15 @@ TEST_F(SectionOperations, AMissingOrEmptySourceIsReported) {
 TEST_F(SectionOperations, OnlyTheKeyNamesThatFitTheListAreCopied) {
     // Key names of 9 characters and a terminator: 1023 elements hold 102 names and the end.
     std::string section = "[a]\n";
-    for (int i = 0; i < 150; ++i) section += "key" + std::to_string(100000 + i) + "=" + std::to_string(i) + "\n";
+    for (int i = 0; i < 150; ++i)
+        section += "key" + std::to_string(100000 + i) + "=" + std::to_string(i) + "\n";
     WriteFile(file, section);
     ASSERT_EQ(Copy(u"a", u"b", 0, 0), CopySectionDone);
     char16_t keys[4096];
     ProfileGetString(u"b", nullptr, u"", keys, std::size(keys), path.c_str());
     size_t copied = 0;
-    for (const char16_t* k = keys; *k != 0; k += std::char_traits<char16_t>::length(k) + 1) ++copied;
+    for (const char16_t* k = keys; *k != 0; k += std::char_traits<char16_t>::length(k) + 1)
+        ++copied;
     EXPECT_EQ(copied, 102u);
     char16_t value[16];
     ProfileGetString(u"b", u"key100101", u"", value, std::size(value), path.c_str());

@@ -7,7 +7,9 @@
 namespace vodarezazuv {
 namespace {
 
-std::u16string Repeat(char16_t c, size_t n) { return std::u16string(n, c); }
+std::u16string Repeat(char16_t c, size_t n) {
+    return std::u16string(n, c);
+}
 
 TEST(BoundedText, CopyCutsAtTheLimitAndTerminates) {
     struct Case {
@@ -77,12 +79,14 @@ TEST(BoundedText, FormatWide) {
         {u"proxy%d", {int32_t(3)}, 64, u"proxy3"},
         {u"%s%03d", {u"ab", int32_t(7)}, 64, u"ab007"},
         {u"%s%03d", {u"ab", int32_t(1234)}, 64, u"ab1234"},
-        {u"%d|%u|%x|%X", {int32_t(-12), uint32_t(4000000000u), uint32_t(255), uint32_t(255)},
-         64, u"-12|4000000000|ff|FF"},
+        {u"%d|%u|%x|%X",
+         {int32_t(-12), uint32_t(4000000000u), uint32_t(255), uint32_t(255)},
+         64,
+         u"-12|4000000000|ff|FF"},
         {u"[%5d][%-3s][%05d]", {int32_t(42), u"a", int32_t(-42)}, 64, u"[   42][a  ][-0042]"},
         {u"100%%", {}, 64, u"100%"},
         {u"proxy%d", {int32_t(12345)}, 8, u"proxy12"},  // cut at capacity - 1
-        {u"%s and %s", {u"one"}, 64, u"one and "},       // missing value: nothing inserted
+        {u"%s and %s", {u"one"}, 64, u"one and "},      // missing value: nothing inserted
     };
     for (const Case& c : cases) {
         size_t n = FormatWide(out, c.capacity, c.format, c.values);
