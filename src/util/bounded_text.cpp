@@ -71,6 +71,10 @@ size_t Digits(uint64_t value, unsigned base, bool upper, char16_t* digits) {
     return n;
 }
 
+bool IsConversion(char16_t c) {
+    return c == u's' || c == u'c' || c == u'd' || c == u'u' || c == u'x' || c == u'X';
+}
+
 void FormatOne(WideWriter& w, char16_t conversion, bool zero, bool left, size_t width,
                const FormatArg* arg) {
     char16_t digits[24];
@@ -85,6 +89,9 @@ void FormatOne(WideWriter& w, char16_t conversion, bool zero, bool left, size_t 
             count = Length(text);
             break;
         case u'c':
+            // A text or a 0 would end the output in its middle: nothing is inserted.
+            if (arg->kind == FormatArg::Kind::Text || arg->number == 0)
+                return;
             digits[0] = static_cast<char16_t>(arg->number);
             count = 1;
             text = digits;
@@ -192,6 +199,7 @@ size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format
             w.Put(u'%');
             continue;
         }
+        const char16_t* start = p - 1;
         bool zero = false, left = false;
         for (; *p == u'0' || *p == u'-'; ++p)
             (*p == u'0' ? zero : left) = true;
@@ -200,6 +208,13 @@ size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format
             width = width * 10 + (*p - u'0');
         if (*p == 0)
             break;
+        if (!IsConversion(*p)) {
+            // Not understood: the text stands as written and no value is used up, so the
+            // conversions after it still get their own values.
+            for (const char16_t* q = start; q <= p; ++q)
+                w.Put(*q);
+            continue;
+        }
         const FormatArg* arg = next != values.end() ? next++ : nullptr;
         FormatOne(w, *p, zero, left, width, arg);
     }

@@ -49,7 +49,8 @@ struct FormatArg {
 // %d a signed and %u an unsigned 32-bit decimal, %x and %X hexadecimal, %c one character,
 // %% a percent sign; the flags "0" and "-" and a width are understood. Output is cut at
 // capacity - 1 characters and terminated. A conversion without a matching value inserts
-// nothing. Returns the number of characters written.
+// nothing; one it does not know stays as written and uses no value; %c of 0 or of a text
+// inserts nothing. Returns the number of characters written.
 size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format,
                   std::initializer_list<FormatArg> values);
 

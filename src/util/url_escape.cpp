@@ -29,16 +29,6 @@ bool NeedsEscape(unsigned char byte) {
     return false;
 }
 
-// Characters as the code page counts them: a surrogate pair is one.
-size_t AnsiCharacterCount(const char16_t* text) {
-    size_t count = 0;
-    for (const char16_t* p = text; *p != 0; ++p, ++count) {
-        if (*p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF)
-            ++p;
-    }
-    return count;
-}
-
 // The byte form of the path, cut at the last whole character that fits. Returns false
 // when it had to be cut or, in ANSI mode, when a character had to be replaced.
 bool ToByteForm(const char16_t* path, int utf8, char (&bytes)[kByteFormLimit + 1]) {
@@ -49,9 +39,10 @@ bool ToByteForm(const char16_t* path, int utf8, char (&bytes)[kByteFormLimit + 1
         *out = 0;
         return result == ConvDone;
     }
+    // Unless a character was replaced, each one is one byte: a cut shows in the count.
     bool replaced = false;
     size_t written = WideToAnsi(path, bytes, sizeof bytes, &replaced);
-    return !replaced && written == AnsiCharacterCount(path);
+    return !replaced && written == WideLength(path);
 }
 
 // Percent-escapes bytes into at most limit characters, stopping before a byte whose form

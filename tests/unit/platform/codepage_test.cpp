@@ -51,6 +51,10 @@ TEST(Codepage, MissingCharacterBecomesOneQuestionMarkAndIsReported) {
         {{0xD800, u'b'}, "?b", true},    // lone high surrogate keeps what follows
         {{u'a', 0xDC00}, "a?", true},    // lone low surrogate
         {u"\u20AC\u2122", "\x80\x99", false},
+        // C1 controls whose bytes Windows-1252 gives to other characters (0x80 is the euro
+        // sign): sent as those bytes they would name another file.
+        {u"\u0080\u0082\u009E", "???", true},
+        {u"\u0081\u008D\u008F\u0090\u009D", "\x81\x8D\x8F\x90\x9D", false},  // undefined bytes
     };
     for (const Case& c : cases) {
         char out[16];

@@ -85,8 +85,11 @@ TEST(BoundedText, FormatWide) {
          u"-12|4000000000|ff|FF"},
         {u"[%5d][%-3s][%05d]", {int32_t(42), u"a", int32_t(-42)}, 64, u"[   42][a  ][-0042]"},
         {u"100%%", {}, 64, u"100%"},
-        {u"proxy%d", {int32_t(12345)}, 8, u"proxy12"},  // cut at capacity - 1
-        {u"%s and %s", {u"one"}, 64, u"one and "},      // missing value: nothing inserted
+        {u"proxy%d", {int32_t(12345)}, 8, u"proxy12"},       // cut at capacity - 1
+        {u"%s and %s", {u"one"}, 64, u"one and "},           // missing value: nothing inserted
+        {u"%ld|%s|%d", {u"a", int32_t(5)}, 64, u"%ld|a|5"},  // unknown: kept, uses no value
+        {u"a%cb%cc", {u"text", int32_t(0)}, 64, u"abc"},     // %c never inserts a terminator
+        {u"%c", {int32_t(0x41)}, 64, u"A"},
     };
     for (const Case& c : cases) {
         size_t n = FormatWide(out, c.capacity, c.format, c.values);

@@ -46,9 +46,20 @@ TEST(ParseHttpDate, FindsTimeDateAndZoneAnywhereInTheText) {
         {"2011-05-06 10:00:00 11:00:00 2012-01-01 +05:00 -01:00", At(2011, 5, 6, 5)},
         {"2000-02-29", At(2000, 2, 29)},
         {"2004-02-29 23:59:59", At(2004, 2, 29, 23, 59, 59)},
+        {"15.11.1994 2000-01-01", At(2000, 1, 1, 15, 11, 19)},  // dots in a time; first time only
+        {"01 JAN 2000", At(2000, 1, 1)},                        // names compare with case
     };
     for (const Case& c : cases)
         EXPECT_EQ(ParseHttpDate(c.text), c.expected) << c.text;
+}
+
+TEST(ParseHttpDate, ReadsEveryMonthName) {
+    const char* names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int month = 1; month <= 12; ++month) {
+        std::string text = std::string("01 ") + names[month - 1] + " 2000";
+        EXPECT_EQ(ParseHttpDate(text.c_str()), At(2000, month, 1)) << text;
+    }
 }
 
 TEST(ParseHttpDate, GivesZeroWithoutAValidDate) {
@@ -62,7 +73,10 @@ TEST(ParseHttpDate, GivesZeroWithoutAValidDate) {
         "2011-13-01",
         "2011-00-01",
         "2011-01-00",
-        "1900-02-29",  // not a leap year
+        "1700-02-29",  // centuries are no leap years...
+        "1800-02-29",
+        "1900-02-29",
+        "2100-02-29",
         "1600-12-31",  // before the first year
         "2011-05-06 24:00:00",
         "2011-05-06 23:60:00",
