@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# Tests must not leave files in the source tree.
+tree_state() { git status --porcelain --untracked-files=all 2>/dev/null | grep -v -E '^\?\? build(-[a-z]+)?/' || true; }
+before=$(tree_state)
+
 run_suite() {
     local dir=$1
     shift
@@ -18,4 +22,9 @@ run_suite() {
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVODAREZAZUV_SANITIZE=ON
+if [ "$(tree_state)" != "$before" ]; then
+    echo "The tests changed the source tree:"
+    diff <(echo "$before") <(tree_state) || true
+    exit 1
+fi
 echo "All tests passed."

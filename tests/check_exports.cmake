@@ -1,4 +1,5 @@
-# Compares the dynamic symbols that LIBRARY defines with the names of EXPORTS_MAP.
+# Compares the dynamic symbols that LIBRARY defines with the eighteen functions of the host
+# interface.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_result)
 if(NOT nm_result EQUAL 0)
@@ -12,13 +13,14 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT defined)
 
-file(READ ${EXPORTS_MAP} map_text)
-string(REGEX MATCHALL "Fs[A-Za-z]+" expected "${map_text}")
+# The host interface, written out here so that a name misspelt in the code and in the
+# exports map alike does not pass.
+set(expected
+    FsInitW FsSetCryptCallbackW FsSetDefaultParams FsGetDefRootName FsStatusInfoW
+    FsFindFirstW FsFindNextW FsFindClose FsDisconnectW
+    FsMkDirW FsExecuteFileW FsRenMovFileW FsGetFileW FsPutFileW FsDeleteFileW FsRemoveDirW
+    FsSetAttrW FsSetTimeW)
 list(SORT expected)
-list(LENGTH expected expected_count)
-if(NOT expected_count EQUAL 18)
-    message(FATAL_ERROR "the exports map names ${expected_count} functions, not 18")
-endif()
 if(NOT "${defined}" STREQUAL "${expected}")
     message(FATAL_ERROR "exported: ${defined}\nexpected: ${expected}")
 endif()

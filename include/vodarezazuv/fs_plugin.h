@@ -9,6 +9,7 @@
 #ifndef VODAREZAZUV_FS_PLUGIN_H
 #define VODAREZAZUV_FS_PLUGIN_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -109,6 +110,22 @@ typedef struct FsDefaultParams {
     uint32_t versionHigh;
     char settingsPath[260];
 } FsDefaultParams;
+
+/* The layouts the host relies on. */
+#ifdef __cplusplus
+#define FS_PLUGIN_LAYOUT(condition, what) static_assert(condition, what)
+#else
+#define FS_PLUGIN_LAYOUT(condition, what) _Static_assert(condition, what)
+#endif
+FS_PLUGIN_LAYOUT(sizeof(FILETIME) == 8, "FILETIME is two 32-bit halves");
+FS_PLUGIN_LAYOUT(sizeof(WIN32_FIND_DATAW) == 592, "the host's find record is 592 bytes");
+FS_PLUGIN_LAYOUT(offsetof(WIN32_FIND_DATAW, name) == 44, "find record name at byte 44");
+FS_PLUGIN_LAYOUT(offsetof(WIN32_FIND_DATAW, alternateName) == 564, "alternate name at 564");
+FS_PLUGIN_LAYOUT(sizeof(FsRemoteInfo) == 20, "the remote-info record is 20 bytes");
+FS_PLUGIN_LAYOUT(offsetof(FsRemoteInfo, attributes) == 16, "remote-info attributes at 16");
+FS_PLUGIN_LAYOUT(offsetof(FsDefaultParams, settingsPath) == 12, "settings path at byte 12");
+FS_PLUGIN_LAYOUT(sizeof(FsDefaultParams) == 272, "the default-parameters record is 272 bytes");
+#undef FS_PLUGIN_LAYOUT
 
 /* Host callbacks. The first argument is always the plugin number given to FsInitW. */
 typedef int32_t (*HostProgressProc)(int32_t pluginNumber, char16_t* sourceName,

@@ -2,7 +2,7 @@
 // time, the way the plugin's settings need it.
 //
 // - Section and key names compare without regard to the case of A to Z; blanks around names
-//   and values are not part of them.
+//   and values are not part of them. A section named "" is not listed.
 // - Every call opens, reads or rewrites and closes the file; nothing is cached.
 // - A missing file reads as a file without sections; the first write creates it.
 // - A write keeps every other line of the file as it was (comments, blank lines, unknown
@@ -37,11 +37,24 @@ size_t ProfileGetSectionNames(char16_t* out, size_t size, const char16_t* path);
 int32_t ProfileGetInt(const char16_t* section, const char16_t* key, int32_t defaultValue,
                       const char16_t* path);
 
-// Writes value under key in section, creating both as needed. value nullptr removes the key;
-// key nullptr removes the whole section. Names holding a line break, an empty name and key
-// names holding "=" or starting with "[", ";" or "#" are refused, as are values holding a
-// line break: they cannot be stored faithfully. Returns true when the file holds what was
+// One change of a write: value under key in section, created as needed; value nullptr
+// removes the key, key nullptr the whole section (its header up to its last key; comments
+// and blank lines after that stay).
+struct ProfileChange {
+    const char16_t* section;
+    const char16_t* key;
+    const char16_t* value;
+};
+
+// Applies the changes in order and replaces the file once: afterwards the file holds all of
+// them or, on failure, none. A change that cannot be stored faithfully is refused, and with
+// it the whole write: empty names, names or values holding a line break or a lone surrogate
+// or beginning or ending with a blank (reading would not give them back), and key names
+// holding "=" or starting with "[", ";" or "#". Returns true when the file holds what was
 // asked for, false when nothing was written.
+bool ProfileWriteAll(const ProfileChange* changes, size_t count, const char16_t* path);
+
+// One change, as above.
 bool ProfileWriteString(const char16_t* section, const char16_t* key, const char16_t* value,
                         const char16_t* path);
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/string_resources.h"
+#include "plugin/export_guard.h"
 #include "plugin/find_handle.h"
 #include "plugin/plugin_state.h"
 #include "plugin/registry.h"
@@ -26,11 +27,11 @@ void* FailListing(int error) {
     return FS_INVALID_HANDLE;
 }
 
-void FillConnectionEntry(WIN32_FIND_DATAW& record, const RegistryEntry& entry) {
+void FillConnectionEntry(WIN32_FIND_DATAW& record, const char16_t* name) {
     std::memset(&record, 0, sizeof record);
     record.attributes = FileAttributeDirectory;
     record.lastWriteTime = kNoDate;
-    CopyBoundedW(record.name, entry.name, kNameLimit);
+    CopyBoundedW(record.name, name, kNameLimit);
 }
 
 void* FindFirstAtRoot(WIN32_FIND_DATAW& record) {
@@ -43,7 +44,7 @@ void* FindFirstAtRoot(WIN32_FIND_DATAW& record) {
     CopyBoundedW(record.name, Plugin().helpFileName, kNameLimit);
     auto* handle = new (std::nothrow) FindHandle;
     if (handle == nullptr)
-        return FailListing(FsErrorPathNotFound);
+        return FS_INVALID_HANDLE;
     handle->rootPending = 1;
     return handle;
 }
@@ -55,10 +56,13 @@ extern "C" {
 void* FsFindFirstW(char16_t* path, WIN32_FIND_DATAW* findData) {
     if (path == nullptr || findData == nullptr)
         return FailListing(FsErrorPathNotFound);
-    if (IsRoot(path))
-        return FindFirstAtRoot(*findData);
     // Below the root the connections are not browsable yet.
-    return FailListing(FsErrorPathNotFound);
+    if (!IsRoot(path))
+        return FailListing(FsErrorPathNotFound);
+    void* handle = Guarded(FS_INVALID_HANDLE, [&] { return FindFirstAtRoot(*findData); });
+    if (handle == FS_INVALID_HANDLE)
+        errno = FsErrorPathNotFound;
+    return handle;
 }
 
 int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
@@ -78,7 +82,7 @@ int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
     } else {
         return 0;
     }
-    FillConnectionEntry(*findData, *find.entry);
+    FillConnectionEntry(*findData, name);
     return 1;
 }
 

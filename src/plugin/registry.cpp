@@ -21,12 +21,16 @@ std::shared_ptr<RegistryEntry> FindEntry(ConnectionRegistry& registry, const cha
     return nullptr;
 }
 
+// A new marked entry, or none when memory is short (the section is then skipped).
 std::shared_ptr<RegistryEntry> NewEntry(const char16_t* name) {
-    std::shared_ptr<RegistryEntry> entry(new (std::nothrow) RegistryEntry);
-    if (entry) {
-        CopyBoundedW(entry->name, name, kNameLimit);
-        entry->mark = 1;
+    std::shared_ptr<RegistryEntry> entry;
+    try {
+        entry = std::make_shared<RegistryEntry>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
     }
+    CopyBoundedW(entry->name, name, kNameLimit);
+    entry->mark = 1;
     return entry;
 }
 
@@ -52,7 +56,8 @@ void DropUnmarked(ConnectionRegistry& registry, const char16_t* pseudoName) {
 }
 
 // A section of the pseudo entry's own name (it gives the quick connection its settings)
-// does not make a second entry: the one entry moves to the front.
+// does not make a second entry: the one entry moves to the front and takes the pseudo name
+// exactly, so that it stays when the section goes.
 void PutPseudoEntryFirst(ConnectionRegistry& registry, const char16_t* pseudoName) {
     std::shared_ptr<RegistryEntry> pseudo;
     for (std::shared_ptr<RegistryEntry>* link = &registry.head; *link; link = &(*link)->next) {
@@ -62,7 +67,9 @@ void PutPseudoEntryFirst(ConnectionRegistry& registry, const char16_t* pseudoNam
             break;
         }
     }
-    if (!pseudo)
+    if (pseudo)
+        CopyBoundedW(pseudo->name, pseudoName, kNameLimit);
+    else
         pseudo = NewEntry(pseudoName);
     if (!pseudo)
         return;

@@ -1,5 +1,6 @@
 #include "settings/connection_settings.h"
 
+#include <string>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -132,18 +133,25 @@ CopySectionResult CopyConnectionSection(const char16_t* oldName, const char16_t*
     // Any key makes the target an existing connection, however long its name.
     if (overwrite == 0 && ProfileSectionHasKeys(newName, path))
         return CopySectionTargetExists;
-    if (!ProfileWriteString(newName, nullptr, nullptr, path))
-        return CopySectionWriteFailed;
+
+    // One write of the file does it all: a failure leaves both sections as they were, and
+    // the source goes only together with the arrival of the copy.
+    std::vector<std::u16string> values;
+    std::vector<const char16_t*> keyNames;
     std::vector<char16_t> value(kCopyValueSize);
     for (const char16_t* key = keys.data(); *key != 0; key += WideLength(key) + 1) {
         ProfileGetString(oldName, key, u"", value.data(), value.size(), path);
-        // The old section goes only when all of it has arrived under the new name.
-        if (!ProfileWriteString(newName, key, value.data(), path))
-            return CopySectionWriteFailed;
+        keyNames.push_back(key);
+        values.emplace_back(value.data());
     }
-    if (move != 0 && DeleteSection(oldName, path) == 0)
-        return CopySectionWriteFailed;
-    return CopySectionDone;
+    std::vector<ProfileChange> changes;
+    changes.push_back({newName, nullptr, nullptr});
+    for (size_t i = 0; i < keyNames.size(); ++i)
+        changes.push_back({newName, keyNames[i], values[i].c_str()});
+    if (move != 0)
+        changes.push_back({oldName, nullptr, nullptr});
+    return ProfileWriteAll(changes.data(), changes.size(), path) ? CopySectionDone
+                                                                 : CopySectionWriteFailed;
 }
 
 int32_t DeleteSection(const char16_t* name, const char16_t* path) {

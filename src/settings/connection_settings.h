@@ -64,12 +64,13 @@ enum CopySectionResult : int32_t {
     CopySectionDone = 0,
     CopySectionTargetExists = 1,
     CopySectionSourceMissing = 2,  // no section or no keys
-    CopySectionWriteFailed = 3,    // the file could not be written; nothing was moved
+    CopySectionWriteFailed = 3,    // the file could not be written and is as it was
 };
 
 // Copies every key of section oldName to newName (after removing what newName held), and
-// with move removes oldName afterwards. Names equal but for case: done, nothing changes.
-// Without overwrite, an existing newName with keys is left alone.
+// with move removes oldName, in one atomic rewrite of the file. Names equal but for case:
+// done, nothing changes. Without overwrite, an existing newName with keys is left alone. A
+// new name the file cannot hold faithfully (see ProfileWriteAll) fails the write.
 CopySectionResult CopyConnectionSection(const char16_t* oldName, const char16_t* newName,
                                         int32_t move, int32_t overwrite, const char16_t* path);
 

@@ -204,8 +204,11 @@ size_t FormatWide(char16_t* destination, size_t capacity, const char16_t* format
         for (; *p == u'0' || *p == u'-'; ++p)
             (*p == u'0' ? zero : left) = true;
         size_t width = 0;
-        for (; *p >= u'0' && *p <= u'9'; ++p)
+        for (; *p >= u'0' && *p <= u'9'; ++p) {
             width = width * 10 + (*p - u'0');
+            if (width > capacity)
+                width = capacity;  // no padding beyond what fits
+        }
         if (*p == 0)
             break;
         if (!IsConversion(*p)) {

@@ -1,5 +1,6 @@
 // The host's view of the root: the help file, "Quick connection", then every connection
 // section of the settings file.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -191,6 +192,17 @@ TEST(SettingsPath, WithoutDirectoryOrBeforeDefaultParamsItIsTheBareNameInTheWork
 TEST(SettingsPath, NonAsciiDirectoryNamesAreKept) {
     TempDir dir;
     std::string sub = dir.File("J\xC3\xBCrgen");
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    WriteFile(sub + "/vodarezazuv.ini", "[found]\nserver=x\n");
+    PluginHost host;
+    host.Init();
+    host.SetDefaultParams(sub + "/morlo.ini");
+    EXPECT_EQ(host.ListNames(u"\\"), HelpFileName() + "|Quick connection|found");
+}
+
+TEST(SettingsPath, DirectoryNamesThatAreNotUtf8AreFound) {
+    TempDir dir;
+    std::string sub = dir.File("J\xFCrgen");  // Latin-1, not UTF-8
     ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
     WriteFile(sub + "/vodarezazuv.ini", "[found]\nserver=x\n");
     PluginHost host;

@@ -1,7 +1,5 @@
 #include "platform/profile.h"
 
-#include "platform/native_path.h"
-
 #include <climits>
 #include <string>
 #include <string_view>
@@ -9,19 +7,21 @@
 
 #include "platform/linux/utf8_text.h"
 #include "platform/linux/whole_file.h"
+#include "platform/native_path.h"
 
 namespace vodarezazuv {
 
 namespace {
 
 // A settings file of more than this is not a settings file; it is read as empty and never
-// overwritten, so that memory stays bounded and nothing of it is lost.
-constexpr size_t kMaxFileBytes = 16u << 20;
+// overwritten, so that memory stays bounded (every call parses the whole file) and nothing
+// of it is lost. A connection takes a few hundred bytes.
+constexpr size_t kMaxFileBytes = 1u << 20;
 
 // One line of the file as UTF-8, without its line end.
 struct Line {
     std::string text;
-    std::string end;  // "\r\n", "\n", "\r" or "" for a last line without one
+    std::string_view end;  // "\r\n", "\n", "\r" or "" for a last line without one
 };
 
 struct IniFile {
@@ -87,6 +87,12 @@ ParsedLine Parse(const std::string& text) {
     return parsed;
 }
 
+std::string_view LineEndAt(const std::string& text, size_t stop) {
+    if (text[stop] == '\n')
+        return "\n";
+    return stop + 1 < text.size() && text[stop + 1] == '\n' ? "\r\n" : "\r";
+}
+
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
     size_t start = 0;
@@ -96,23 +102,18 @@ std::vector<Line> SplitLines(const std::string& text) {
             lines.push_back({text.substr(start), ""});
             break;
         }
-        size_t endLength =
-            (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
-        lines.push_back({text.substr(start, stop - start), text.substr(stop, endLength)});
-        start = stop + endLength;
+        std::string_view end = LineEndAt(text, stop);
+        lines.push_back({text.substr(start, stop - start), end});
+        start = stop + end.size();
     }
     return lines;
 }
 
 // --- The file --------------------------------------------------------------------------
 
-std::string NativePath(const char16_t* path) {
-    return WideToNativePath(path);
-}
-
 ReadResult Load(const char16_t* path, IniFile& file) {
     std::string bytes;
-    ReadResult result = ReadWholeFile(NativePath(path), kMaxFileBytes, bytes);
+    ReadResult result = ReadWholeFile(WideToNativePath(path), kMaxFileBytes, bytes);
     if (result != ReadResult::Read)
         return result;
     std::string text;
@@ -130,13 +131,15 @@ ReadResult Load(const char16_t* path, IniFile& file) {
 
 bool Save(const char16_t* path, const IniFile& file) {
     std::string content = file.byteOrderMark ? "\xEF\xBB\xBF" : "";
-    for (const Line& line : file.lines)
-        content += line.text + line.end;
-    return ReplaceWholeFile(NativePath(path), content);
+    for (const Line& line : file.lines) {
+        content += line.text;
+        content += line.end;
+    }
+    return ReplaceWholeFile(WideToNativePath(path), content);
 }
 
 // The line end for new lines: the file's own, LF for a new file.
-std::string LineEndOf(const IniFile& file) {
+std::string_view LineEndOf(const IniFile& file) {
     for (const Line& line : file.lines) {
         if (!line.end.empty())
             return line.end;
@@ -172,6 +175,16 @@ bool FindValue(const IniFile& file, std::string_view section, std::string_view k
     return found;
 }
 
+// Copies text into out (size elements), cut at size - 1 and terminated; a cut never leaves
+// the first half of a surrogate pair at the end.
+size_t CopyOut(const std::u16string& text, char16_t* out, size_t size) {
+    size_t n = text.copy(out, size - 1);
+    if (n > 0 && n < text.size() && out[n - 1] >= 0xD800 && out[n - 1] <= 0xDBFF)
+        --n;
+    out[n] = 0;
+    return n;
+}
+
 // Writes the names as a list of terminated names ended by an empty one, whole names only.
 size_t WriteNameList(const std::vector<std::string>& names, char16_t* out, size_t size) {
     if (size == 0)
@@ -179,8 +192,8 @@ size_t WriteNameList(const std::vector<std::string>& names, char16_t* out, size_
     size_t used = 0;
     for (const std::string& name : names) {
         std::u16string wide = Utf8ToWide(name);
-        if (used + wide.size() + 2 > size)
-            break;  // the name, its terminator, the list's end
+        if (used + wide.size() + 2 > size)  // the name, its terminator, the list's end
+            break;
         wide.copy(out + used, wide.size());
         used += wide.size();
         out[used++] = 0;
@@ -191,7 +204,10 @@ size_t WriteNameList(const std::vector<std::string>& names, char16_t* out, size_
     return used;
 }
 
+// An empty name ("[]") would end the list early: it is left out.
 void AddDistinct(std::vector<std::string>& names, std::string_view name) {
+    if (name.empty())
+        return;
     for (const std::string& known : names) {
         if (SameName(known, name))
             return;
@@ -199,32 +215,71 @@ void AddDistinct(std::vector<std::string>& names, std::string_view name) {
     names.emplace_back(name);
 }
 
-bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
+// --- Changes ---------------------------------------------------------------------------
 
-bool ValidNames(std::string_view section, const char16_t* key, std::string_view keyName) {
-    if (section.empty() || HasLineBreak(section))
-        return false;
-    if (key == nullptr)
-        return true;
-    return !keyName.empty() && !HasLineBreak(keyName) &&
-           keyName.find('=') == std::string_view::npos && keyName[0] != '[' && keyName[0] != ';' &&
-           keyName[0] != '#';
-}
-
-bool RemoveSection(IniFile& file, std::string_view section) {
-    bool inside = false, removed = false;
-    std::vector<Line> kept;
-    for (Line& line : file.lines) {
-        ParsedLine parsed = Parse(line.text);
-        if (parsed.kind == LineKind::Section)
-            inside = SameName(parsed.name, section);
-        if (inside) {
-            removed = true;
-        } else {
-            kept.push_back(std::move(line));
+// Whether the text reads back as written: no line break, no lone surrogate (which UTF-8
+// cannot hold), no blank at either end (reading drops those).
+bool StoresFaithfully(const char16_t* text) {
+    std::u16string_view view(text);
+    for (size_t i = 0; i < view.size(); ++i) {
+        char16_t c = view[i];
+        if (c == u'\r' || c == u'\n')
+            return false;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < view.size() && view[i + 1] >= 0xDC00 &&
+            view[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
         }
+    }
+    auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    return view.empty() || (!blank(view.front()) && !blank(view.back()));
+}
+
+bool ValidChange(const ProfileChange& change) {
+    if (change.section == nullptr || change.section[0] == 0 || !StoresFaithfully(change.section))
+        return false;
+    if (change.key != nullptr) {
+        std::u16string_view key(change.key);
+        if (key.empty() || !StoresFaithfully(change.key) || key.find(u'=') != key.npos ||
+            key[0] == u'[' || key[0] == u';' || key[0] == u'#') {
+            return false;
+        }
+    }
+    return change.value == nullptr || StoresFaithfully(change.value);
+}
+
+// Removes every section of that name from its header to its last key line. Comments and
+// blank lines after the last key stay: they usually introduce what follows.
+bool RemoveSection(IniFile& file, std::string_view section) {
+    std::vector<bool> doomed(file.lines.size(), false);
+    bool inside = false, removed = false;
+    size_t start = 0;
+    auto close = [&](size_t lastKept) {
+        for (size_t i = start; i <= lastKept; ++i)
+            doomed[i] = true;
+    };
+    size_t lastOfSection = 0;
+    for (size_t i = 0; i < file.lines.size(); ++i) {
+        ParsedLine parsed = Parse(file.lines[i].text);
+        if (parsed.kind == LineKind::Section) {
+            if (inside)
+                close(lastOfSection);
+            inside = SameName(parsed.name, section);
+            if (inside) {
+                start = lastOfSection = i;
+                removed = true;
+            }
+        } else if (inside && parsed.kind == LineKind::Key) {
+            lastOfSection = i;
+        }
+    }
+    if (inside)
+        close(lastOfSection);
+    std::vector<Line> kept;
+    for (size_t i = 0; i < file.lines.size(); ++i) {
+        if (!doomed[i])
+            kept.push_back(std::move(file.lines[i]));
     }
     file.lines = std::move(kept);
     return removed;
@@ -244,7 +299,7 @@ bool RemoveKey(IniFile& file, std::string_view section, std::string_view key) {
 }
 
 void InsertLine(IniFile& file, size_t at, std::string text) {
-    std::string end = LineEndOf(file);
+    std::string_view end = LineEndOf(file);
     if (at > 0 && file.lines[at - 1].end.empty())
         file.lines[at - 1].end = end;
     file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(at),
@@ -287,6 +342,16 @@ bool SetValue(IniFile& file, std::string_view section, std::string_view key,
     return true;
 }
 
+bool Apply(IniFile& file, const ProfileChange& change) {
+    std::string section = WideToUtf8(change.section);
+    if (change.key == nullptr)
+        return RemoveSection(file, section);
+    std::string key = WideToUtf8(change.key);
+    if (change.value == nullptr)
+        return RemoveKey(file, section, key);
+    return SetValue(file, section, key, WideToUtf8(change.value));
+}
+
 }  // namespace
 
 size_t ProfileGetString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
@@ -307,12 +372,9 @@ size_t ProfileGetString(const char16_t* section, const char16_t* key, const char
         return WriteNameList(names, out, size);
     }
     std::string value;
-    std::u16string wide = loaded && FindValue(file, sectionName, Trim(WideToUtf8(key)), value)
-                              ? Utf8ToWide(value)
-                              : std::u16string(defaultValue != nullptr ? defaultValue : u"");
-    size_t n = wide.copy(out, size - 1);
-    out[n] = 0;
-    return n;
+    if (loaded && FindValue(file, sectionName, Trim(WideToUtf8(key)), value))
+        return CopyOut(Utf8ToWide(value), out, size);
+    return CopyOut(defaultValue != nullptr ? defaultValue : u"", out, size);
 }
 
 bool ProfileSectionHasKeys(const char16_t* section, const char16_t* path) {
@@ -359,26 +421,24 @@ int32_t ProfileGetInt(const char16_t* section, const char16_t* key, int32_t defa
     return static_cast<int32_t>(number);
 }
 
+bool ProfileWriteAll(const ProfileChange* changes, size_t count, const char16_t* path) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!ValidChange(changes[i]))
+            return false;
+    }
+    IniFile file;
+    if (Load(path, file) == ReadResult::Failed)
+        return false;
+    bool changed = false;
+    for (size_t i = 0; i < count; ++i)
+        changed = Apply(file, changes[i]) || changed;
+    return !changed || Save(path, file);
+}
+
 bool ProfileWriteString(const char16_t* section, const char16_t* key, const char16_t* value,
                         const char16_t* path) {
-    if (section == nullptr)
-        return false;
-    std::string sectionName(Trim(WideToUtf8(section)));
-    std::string keyName(Trim(WideToUtf8(key)));
-    std::string text(Trim(WideToUtf8(value)));
-    if (!ValidNames(sectionName, key, keyName) || HasLineBreak(text))
-        return false;
-
-    IniFile file;
-    ReadResult read = Load(path, file);
-    if (read == ReadResult::Failed)
-        return false;
-    bool changed = key == nullptr     ? RemoveSection(file, sectionName)
-                   : value == nullptr ? RemoveKey(file, sectionName, keyName)
-                                      : SetValue(file, sectionName, keyName, text);
-    if (!changed)
-        return true;
-    return Save(path, file);
+    ProfileChange change{section, key, value};
+    return ProfileWriteAll(&change, 1, path);
 }
 
 }  // namespace vodarezazuv

@@ -108,8 +108,10 @@ std::string WideToUtf8(const char16_t* text) {
 std::u16string Utf8ToWide(std::string_view text) {
     std::u16string out;
     for (size_t i = 0; i < text.size();) {
-        char32_t value = 0xFFFD;
+        char32_t value = 0;
         size_t length = Utf8SequenceAt(text, i, value);
+        if (length == 0)
+            value = 0xFFFD;
         i += length == 0 ? 1 : length;
         if (value >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));

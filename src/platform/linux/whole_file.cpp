@@ -55,15 +55,23 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The file a write must replace: the target of a symbolic link, else the path itself.
+// The file a write must replace: the target of a symbolic link (also of one whose target
+// does not exist yet), else the path itself.
 std::string ResolveTarget(const std::string& path) {
-    char resolved[PATH_MAX];
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
-        ::realpath(path.c_str(), resolved) != nullptr) {
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr)
         return resolved;
-    }
-    return path;
+    ssize_t n = ::readlink(path.c_str(), resolved, sizeof resolved - 1);
+    if (n <= 0)
+        return path;
+    std::string target(resolved, static_cast<size_t>(n));
+    if (target[0] == '/')
+        return target;
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
 }
 
 void SyncDirectory(const std::string& directory) {
@@ -76,7 +84,9 @@ void SyncDirectory(const std::string& directory) {
 
 ReadResult ReadWholeFile(const std::string& path, size_t maxBytes, std::string& content) {
     content.clear();
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO in the file's place cannot hang the host; it is then
+    // refused as no regular file.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     struct stat info {};

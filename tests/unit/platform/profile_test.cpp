@@ -165,6 +165,52 @@ TEST_F(ProfileTest, RemovingASectionRemovesEveryPartOfItAndNothingElse) {
         << "a last line without line end gets one before the new line";
 }
 
+TEST_F(ProfileTest, CommentsAfterARemovedSectionStay) {
+    WriteFile(file,
+              "[a]\nserver=1\n; about a\nuser=u\n\n; --- proxies ---\n[proxy]\nproxytype=1\n");
+    ASSERT_TRUE(Write(u"a", nullptr, nullptr));
+    EXPECT_EQ(ReadFile(file), "\n; --- proxies ---\n[proxy]\nproxytype=1\n");
+}
+
+TEST_F(ProfileTest, AnEmptySectionNameHidesNothing) {
+    WriteFile(file, "[ ]\nx=1\n[]\n[a]\nserver=x\n");
+    EXPECT_EQ(Sections(), "a");
+}
+
+TEST_F(ProfileTest, SeveralChangesAreOneWriteOrNone) {
+    WriteFile(file, "[a]\nserver=x\n");
+    ProfileChange changes[] = {
+        {u"b", u"server", u"y"},
+        {u"a", nullptr, nullptr},
+        {u"b", u"user", u"u"},
+    };
+    ASSERT_TRUE(ProfileWriteAll(changes, 3, path.c_str()));
+    EXPECT_EQ(ReadFile(file), "[b]\nserver=y\nuser=u\n");
+
+    ProfileChange refused[] = {
+        {u"c", u"server", u"z"},
+        {u"b", nullptr, nullptr},
+        {u"c", u"user", u"line\nbreak"},  // one change that cannot be stored stops them all
+    };
+    EXPECT_FALSE(ProfileWriteAll(refused, 3, path.c_str()));
+    EXPECT_EQ(ReadFile(file), "[b]\nserver=y\nuser=u\n");
+}
+
+TEST_F(ProfileTest, ACutValueNeverEndsInHalfAPair) {
+    WriteFile(file, "[a]\nuser=ab\xF0\x9F\x98\x80\n");
+    EXPECT_EQ(Get(u"a", u"user", 4), "ab");
+    EXPECT_EQ(Get(u"a", u"user", 5), "ab\xF0\x9F\x98\x80");
+}
+
+TEST_F(ProfileTest, AFifoInThePlaceOfTheFileIsRefusedWithoutHanging) {
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(Sections(), "");
+    EXPECT_FALSE(Write(u"a", u"server", u"x"));
+    struct stat info {};
+    ASSERT_EQ(lstat(file.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
 TEST_F(ProfileTest, AnUnchangedValueDoesNotRewriteTheFile) {
     WriteFile(file, "[a]\nserver=x\n");
     struct stat before {};
@@ -224,6 +270,12 @@ TEST_F(ProfileTest, NamesAndValuesThatCannotBeStoredAreRefused) {
         {u"a", u"  ", u"x"},
         {u"", u"user", u"x"},
         {u"  ", nullptr, nullptr},
+        {u" a", u"user", u"x"},  // blanks at the ends are lost on reading
+        {u"a", u"user ", u"x"},
+        {u"a", u"user", u"x "},
+        {u"a", u"user", u"\tx"},
+        {u"a\xdc00", u"user", u"x"},  // a lone surrogate has no UTF-8 form
+        {u"a", u"user", u"x\xd800y"},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(Write(c.section, c.key, c.value))
@@ -294,6 +346,14 @@ TEST_F(ProfileTest, AWriteThroughALinkChangesTheLinkedFileAndKeepsItsMode) {
     struct stat info {};
     ASSERT_EQ(stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    // A link whose file does not exist yet: the file is made where the link points.
+    std::string dangling = dir.File("dangling.ini");
+    ASSERT_EQ(symlink("later.ini", dangling.c_str()), 0);
+    std::u16string danglingPath = U16(dangling);
+    ASSERT_TRUE(ProfileWriteString(u"a", u"server", u"x", danglingPath.c_str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_EQ(ReadFile(dir.File("later.ini")), "[a]\nserver=x\n");
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ TEST_F(RegistryTest, AnOpenConnectionKeepsItsEntryUntilItIsDropped) {
 }
 
 TEST_F(RegistryTest, QuickConnectionComesFirstAndOnlyOnce) {
-    Refresh("[a]\nserver=x\n[Quick connection]\nserver=q\n[b]\nserver=y\n");
-    EXPECT_EQ(Names(), "Quick connection|a|b");
+    Refresh("[a]\nserver=x\n[quick CONNECTION]\nserver=q\n[b]\nserver=y\n");
+    EXPECT_EQ(Names(), "Quick connection|a|b") << "one entry, with the pseudo entry's name";
     Refresh("[a]\nserver=x\n[b]\nserver=y\n");
     EXPECT_EQ(Names(), "Quick connection|a|b") << "the pseudo entry is never dropped";
     Refresh("");
@@ -111,6 +111,7 @@ struct DisconnectLog {
 };
 
 TEST_F(RegistryTest, DisconnectLogsAndDropsTheOpenConnection) {
+    Registry().head.reset();
     PluginState saved = Plugin();
     Plugin().hostLog = &DisconnectLog::Log;
     WriteFile(file, "[a]\nserver=x\n");
@@ -125,6 +126,19 @@ TEST_F(RegistryTest, DisconnectLogsAndDropsTheOpenConnection) {
     EXPECT_EQ(DisconnectLog::lines[0].second, u"DISCONNECT \\a");
     EXPECT_EQ(FsDisconnectW(host.data()), 1) << "a second time: nothing open, nothing logged";
     EXPECT_EQ(DisconnectLog::lines.size(), 1u);
+
+    // With the connection closed, the entry of a deleted section goes at the next rebuild.
+    ASSERT_EQ(SetConnection(Registry(), u"a", Open()), 1);
+    WriteFile(file, "");
+    RefreshRegistry(Registry(), path.c_str(), kQuickConnectionName);
+    EXPECT_NE(FindConnection(Registry(), u"a"), nullptr) << "open: kept";
+    EXPECT_EQ(FsDisconnectW(host.data()), 1);
+    RefreshRegistry(Registry(), path.c_str(), kQuickConnectionName);
+    char16_t name[kNameLimit + 1];
+    auto first = FirstEntryName(Registry(), name, kNameLimit);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(std::u16string(name), u"Quick connection");
+    EXPECT_FALSE(first->next) << "a is gone";
     Plugin() = saved;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/profile.h"
 #include "plugin/plugin_state.h"
+#include "plugin/registry.h"
 #include "settings/connection_settings.h"
 #include "temp_dir.h"
 #include "vodarezazuv/fs_plugin.h"
@@ -20,7 +21,10 @@ using testsupport::WriteFile;
 
 class SectionOperations : public ::testing::Test {
   protected:
-    void SetUp() override { CopyBoundedW(Plugin().settingsPath, path.c_str(), kNameLimit); }
+    void SetUp() override {
+        CopyBoundedW(Plugin().settingsPath, path.c_str(), kNameLimit);
+        Registry().head.reset();  // each test lists from an empty registry
+    }
     void TearDown() override { Plugin() = saved; }
 
     CopySectionResult Copy(const char16_t* from, const char16_t* to, int32_t move,
@@ -52,7 +56,7 @@ TEST_F(SectionOperations, RenameCopiesEveryKeyInOrderAndRemovesTheOld) {
     ASSERT_EQ(Root(), "Quick connection|a|other");
     EXPECT_EQ(Copy(u"a", u"b", 1, 0), CopySectionDone);
     EXPECT_EQ(ReadFile(file),
-              "; my connections\n[other]\nserver=o.example\n"
+              "; my connections\n\n[other]\nserver=o.example\n"
               "[b]\nserver=a.example\nuser=u\npassword=063023082037031065\ncustom=kept\n");
     EXPECT_EQ(Root(), "Quick connection|other|b");
 }
@@ -124,16 +128,47 @@ TEST_F(SectionOperations, OnlyTheKeyNamesThatFitTheListAreCopied) {
 }
 
 TEST_F(SectionOperations, AFailedWriteNeverRemovesTheSource) {
-    const std::string before = "[a]\nserver=a.example\nuser=u\n[z]\nserver=z\n";
+    const std::string before = "[a]\nserver=a.example\nuser=u\nssl=1\n[z]\nserver=z\n";
     WriteFile(file, before);
-    CopySectionResult result;
-    {
-        testsupport::FileSizeLimit full(before.size() + 12);  // room for "[b]" and a little
-        result = Copy(u"a", u"b", 1, 0);
+    struct Case {
+        int32_t move;
+        size_t room;  // bytes the file may grow by
+    } cases[] = {
+        {0, 0},
+        {0, 24},  // "[b-renamed]" and the server line would fit, the rest not
+        {1, 0},   // a move to a longer name grows the file by 8 bytes
+        {1, 7},
+    };
+    for (const Case& c : cases) {
+        CopySectionResult result;
+        {
+            testsupport::FileSizeLimit full(before.size() + c.room);
+            result = Copy(u"a", u"b-renamed", c.move, 0);
+        }
+        EXPECT_EQ(result, CopySectionWriteFailed) << c.move << "/" << c.room;
+        EXPECT_EQ(ReadFile(file), before) << "no half-copied target, a still there, z untouched";
     }
-    EXPECT_EQ(result, CopySectionWriteFailed);
-    std::string after = ReadFile(file);
-    EXPECT_EQ(after.substr(0, before.size()), before) << "a and z are all there";
+}
+
+TEST_F(SectionOperations, NamesTheFileCannotHoldAreRefusedWithoutLoss) {
+    const std::string before = "[a]\nserver=a.example\nuser=u\npassword=063023082037031065\n";
+    WriteFile(file, before);
+    struct Case {
+        const char16_t* name;
+        int32_t overwrite;
+        CopySectionResult expected;
+    } cases[] = {
+        {u"a ", 0, CopySectionTargetExists},  // reads as a: the same section
+        {u"a ", 1, CopySectionWriteFailed},   // and may not be written over itself
+        {u" A", 1, CopySectionWriteFailed},
+        {u"a\tb ", 1, CopySectionWriteFailed},
+        {u"a\nserver=evil", 1, CopySectionWriteFailed},
+        {u"a\xd800", 1, CopySectionWriteFailed},  // a lone surrogate has no UTF-8 form
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Copy(u"a", c.name, 1, c.overwrite), c.expected) << U8(c.name);
+        EXPECT_EQ(ReadFile(file), before) << U8(c.name);
+    }
 }
 
 TEST_F(SectionOperations, DeleteRemovesOnlyThatSection) {
