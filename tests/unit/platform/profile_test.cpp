@@ -296,10 +296,10 @@ TEST_F(ProfileTest, AFileThatCannotBeReadIsNeverOverwritten) {
         std::ofstream out(file, std::ios::binary);
         out << "[a]\nserver=x\n";
     }
-    std::filesystem::resize_file(file, (16u << 20) + 1);
+    std::filesystem::resize_file(file, (1u << 20) + 1);
     EXPECT_EQ(Sections(), "");
     EXPECT_FALSE(Write(u"b", u"server", u"y"));
-    EXPECT_EQ(std::filesystem::file_size(file), (16u << 20) + 1);
+    EXPECT_EQ(std::filesystem::file_size(file), (1u << 20) + 1);
 
     // A directory where the file should be.
     std::u16string dirPath = U16(dir.path());
