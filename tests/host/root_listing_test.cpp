@@ -189,26 +189,22 @@ TEST(SettingsPath, WithoutDirectoryOrBeforeDefaultParamsItIsTheBareNameInTheWork
     ASSERT_EQ(chdir(old), 0);
 }
 
-TEST(SettingsPath, NonAsciiDirectoryNamesAreKept) {
-    TempDir dir;
-    std::string sub = dir.File("J\xC3\xBCrgen");
-    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
-    WriteFile(sub + "/vodarezazuv.ini", "[found]\nserver=x\n");
-    PluginHost host;
-    host.Init();
-    host.SetDefaultParams(sub + "/morlo.ini");
-    EXPECT_EQ(host.ListNames(u"\\"), HelpFileName() + "|Quick connection|found");
-}
-
-TEST(SettingsPath, DirectoryNamesThatAreNotUtf8AreFound) {
-    TempDir dir;
-    std::string sub = dir.File("J\xFCrgen");  // Latin-1, not UTF-8
-    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
-    WriteFile(sub + "/vodarezazuv.ini", "[found]\nserver=x\n");
-    PluginHost host;
-    host.Init();
-    host.SetDefaultParams(sub + "/morlo.ini");
-    EXPECT_EQ(host.ListNames(u"\\"), HelpFileName() + "|Quick connection|found");
+TEST(SettingsPath, DirectoriesOfAnyNameAreFound) {
+    const char* names[] = {
+        "J\xC3\xBCrgen",  // UTF-8
+        "J\xFCrgen",      // Latin-1: not UTF-8, still a name the system gives
+        "caf\xC3\xA9 \xE6\x97\xA5",
+    };
+    for (const char* name : names) {
+        TempDir dir;
+        std::string sub = dir.File(name);
+        ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+        WriteFile(sub + "/vodarezazuv.ini", "[found]\nserver=x\n");
+        PluginHost host;
+        host.Init();
+        host.SetDefaultParams(sub + "/morlo.ini");
+        EXPECT_EQ(host.ListNames(u"\\"), HelpFileName() + "|Quick connection|found") << name;
+    }
 }
 
 TEST(RootName, IsWebDavCutToTheBuffer) {
