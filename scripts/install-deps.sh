@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev)
+packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev
+    apache2 apache2-utils openssl squid python3 curl)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -18,5 +19,13 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo=(sudo)
 fi
 echo "Installing: ${missing[*]}"
+# The tests start their own Apache and squid on loopback ports (scripts/servers); the
+# packages' own services, which would listen on every address, are kept from starting.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+    "${sudo[@]}" chmod 755 "$policy"
+    trap '"${sudo[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo[@]}" apt-get update
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
