@@ -2,7 +2,10 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev)
+# clang and the compiler runtime of Debian's default clang (libclang-rt-dev pulls in the
+# matching libclang-rt-N-dev) build the libFuzzer targets.
+packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev
+          clang libclang-rt-dev)
 
 missing=()
 for package in "${packages[@]}"; do
