@@ -3,9 +3,9 @@
 set -euo pipefail
 
 # clang and the compiler runtime of Debian's default clang (libclang-rt-dev pulls in the
-# matching libclang-rt-N-dev) build the libFuzzer targets.
+# matching libclang-rt-N-dev) build the libFuzzer targets; libbenchmark-dev the benchmarks.
 packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev
-          clang libclang-rt-dev)
+          clang libclang-rt-dev libbenchmark-dev)
 
 missing=()
 for package in "${packages[@]}"; do

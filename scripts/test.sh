@@ -28,7 +28,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # a leak, a sanitizer report or a hang fails the command; the input is kept in build-fuzz/.
 fuzz_multistatus() {
     cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-        -DCMAKE_CXX_COMPILER=clang++ -DVODAREZAZUV_FUZZ=ON -DVODAREZAZUV_TESTS=OFF
+        -DCMAKE_CXX_COMPILER=clang++ -DVODAREZAZUV_FUZZ=ON -DVODAREZAZUV_TESTS=OFF \
+        -DVODAREZAZUV_BENCH=OFF
     cmake --build build-fuzz -j2 --target multistatus_fuzzer
     mkdir -p build-fuzz/corpus
     if ! build-fuzz/fuzz/multistatus_fuzzer -max_total_time=60 -max_len=16384 -timeout=10 \
