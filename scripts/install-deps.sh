@@ -2,8 +2,12 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 
+# clang and the compiler runtime of Debian's default clang (libclang-rt-dev pulls in the
+# matching libclang-rt-N-dev) build the libFuzzer targets; libbenchmark-dev the benchmarks;
+# apache2, squid, openssl and python3 run the test servers.
 packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev
-    apache2 apache2-utils openssl squid python3 curl)
+          clang libclang-rt-dev libbenchmark-dev
+          apache2 apache2-utils openssl squid python3 curl)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,157 @@
+#include "xml/xml_document.h"
+
+#include <expat.h>
+
+#include <cstring>
+#include <new>
+
+namespace vodarezazuv {
+
+namespace {
+
+// expat reports an element as its namespace URI, this separator and its local name.
+constexpr char kNamespaceSeparator = '/';
+constexpr int32_t kChunkSize = 128;
+
+struct ParserDeleter {
+    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
+};
+using ParserPtr = std::unique_ptr<XML_ParserStruct, ParserDeleter>;
+
+// What the handlers work on. The handlers have no result: the first allocation that fails
+// is kept in `failure`, and every later event is ignored, so the tree is never left half
+// linked and an end tag never climbs above the root.
+struct TreeBuilder {
+    XmlDocument* document;
+    int32_t failure;
+};
+
+// A copy of the first `length` bytes of text; null when memory is short.
+char* CopyPrefix(const char* text, size_t length) {
+    char* copy = new (std::nothrow) char[length + 1];
+    if (copy != nullptr) {
+        std::memcpy(copy, text, length);
+        copy[length] = 0;
+    }
+    return copy;
+}
+
+// Splits at the last separator, so a namespace URI that itself ends in "/" keeps it.
+int32_t NodeOfExpandedName(const char* expanded, XmlNode** out) {
+    const char* separator = std::strrchr(expanded, kNamespaceSeparator);
+    const char* localName = separator != nullptr ? separator + 1 : expanded;
+    int32_t result = CreateXmlNode(out, localName, nullptr, nullptr);
+    if (result != kXmlOk || separator == nullptr)
+        return result;
+    (*out)->namespaceUri = CopyPrefix(expanded, static_cast<size_t>(separator - expanded));
+    if ((*out)->namespaceUri == nullptr) {
+        FreeXmlNode(out);
+        return kXmlNoMemory;
+    }
+    return kXmlOk;
+}
+
+void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char**) {
+    auto* builder = static_cast<TreeBuilder*>(userData);
+    if (builder->failure != kXmlOk)
+        return;
+    XmlNode* node = nullptr;
+    builder->failure = NodeOfExpandedName(name, &node);
+    if (builder->failure != kXmlOk)
+        return;
+    AppendXmlChild(builder->document->current, node);
+    builder->document->current = node;
+}
+
+void XMLCALL OnEndElement(void* userData, const XML_Char*) {
+    auto* builder = static_cast<TreeBuilder*>(userData);
+    XmlDocument* document = builder->document;
+    if (builder->failure == kXmlOk && document->current != document->root)
+        document->current = document->current->parent;
+}
+
+void XMLCALL OnCharacterData(void* userData, const XML_Char* run, int length) {
+    auto* builder = static_cast<TreeBuilder*>(userData);
+    if (builder->failure == kXmlOk && length > 0)
+        builder->failure =
+            AppendXmlText(builder->document->current, run, static_cast<size_t>(length));
+}
+
+// Receives the declaration, comments, processing instructions and the document type, which
+// are not kept. Registered as the expanding default handler, so that references to internal
+// entities still arrive as character data.
+void XMLCALL OnOtherMarkup(void*, const XML_Char*, int) {}
+
+int32_t ParseStatus(const TreeBuilder& builder, XML_Status status) {
+    if (builder.failure != kXmlOk)
+        return builder.failure;
+    return status == XML_STATUS_OK ? kXmlOk : kXmlNotWellFormed;
+}
+
+// Hands the buffer to the parser in chunks of 128 bytes; a chunk shorter than that is the
+// last. A body whose length is a multiple of 128 gets a last empty call with the final flag,
+// so that one cut off at such a boundary is refused like any other; an empty body makes no
+// call at all and yields an empty document.
+int32_t FeedParser(XML_Parser parser, const TreeBuilder& builder, BodyBuffer* buffer) {
+    buffer->Seek(buffer, 0);
+    char chunk[kChunkSize];
+    int32_t count = 0;
+    bool parsed = false;
+    while (buffer->Read(buffer, chunk, kChunkSize, &count) == kBodyOk && count > 0) {
+        int isFinal = count < kChunkSize ? 1 : 0;
+        int32_t result = ParseStatus(builder, XML_Parse(parser, chunk, count, isFinal));
+        if (result != kXmlOk || isFinal)
+            return result;
+        parsed = true;
+    }
+    if (!parsed)
+        return kXmlOk;
+    return ParseStatus(builder, XML_Parse(parser, chunk, 0, 1));
+}
+
+XmlDocument* NewDocument() {
+    auto* document = new (std::nothrow) XmlDocument{};
+    if (document == nullptr)
+        return nullptr;
+    document->root = new (std::nothrow) XmlNode{};
+    if (document->root == nullptr) {
+        delete document;
+        return nullptr;
+    }
+    document->current = document->root;
+    return document;
+}
+
+}  // namespace
+
+int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer) {
+    if (out == nullptr || buffer == nullptr)
+        return kXmlMissingArgument;
+    *out = nullptr;
+    XmlDocumentPtr document(NewDocument());
+    if (!document)
+        return kXmlNoMemory;
+    ParserPtr parser(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
+    if (!parser)
+        return kXmlNotWellFormed;
+    TreeBuilder builder{document.get(), kXmlOk};
+    XML_SetUserData(parser.get(), &builder);
+    XML_SetElementHandler(parser.get(), OnStartElement, OnEndElement);
+    XML_SetCharacterDataHandler(parser.get(), OnCharacterData);
+    XML_SetDefaultHandlerExpand(parser.get(), OnOtherMarkup);
+    int32_t result = FeedParser(parser.get(), builder, buffer);
+    parser.reset();
+    if (result != kXmlOk)
+        return result;
+    *out = document.release();
+    return kXmlOk;
+}
+
+void FreeXmlDocument(XmlDocument* document) {
+    if (document == nullptr)
+        return;
+    FreeXmlNode(&document->root);
+    delete document;
+}
+
+}  // namespace vodarezazuv

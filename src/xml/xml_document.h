@@ -1,0 +1,34 @@
+// Builds the element tree of a response body with expat.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "xml/body_buffer.h"
+#include "xml/xml_node.h"
+
+namespace vodarezazuv {
+
+struct XmlDocument {
+    // A placeholder whose fields are all null; its children are the top-level elements (for
+    // a well-formed body exactly one, the document element). Owned.
+    XmlNode* root;
+    XmlNode* current;  // the open element that receives new children and text
+};
+
+// Parses the whole buffer from position 0 into *out. kXmlMissingArgument without out or
+// buffer, kXmlNoMemory when memory runs out while the tree is built, kXmlNotWellFormed when
+// no parser can be created or the body is not well-formed, namespace-correct XML in an
+// encoding expat knows (UTF-8, UTF-16, ISO-8859-1, US-ASCII). On failure *out is null and
+// nothing stays allocated. An empty body gives a document without elements.
+int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer);
+
+// Frees the tree and the document; a null document is ignored.
+void FreeXmlDocument(XmlDocument* document);
+
+struct XmlDocumentDeleter {
+    void operator()(XmlDocument* document) const { FreeXmlDocument(document); }
+};
+using XmlDocumentPtr = std::unique_ptr<XmlDocument, XmlDocumentDeleter>;
+
+}  // namespace vodarezazuv

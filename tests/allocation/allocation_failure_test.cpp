@@ -1,0 +1,109 @@
+// Every allocation of the XML layer is made to fail in turn: each failure must give an out-of-
+// memory code, hand out nothing and leave nothing allocated.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "failing_allocator.h"
+#include "multistatus_trace.h"
+#include "xml/multistatus.h"
+#include "xml/xml_document.h"
+
+namespace vodarezazuv {
+namespace {
+
+using testsupport::AllocationFailed;
+using testsupport::FailNothrowAllocation;
+using testsupport::LiveAllocations;
+
+// Runs attempt with the first, second, ... nothrow allocation failing until one run needs no
+// failure; returns how many runs failed. attempt returns its result code and leaves nothing
+// allocated itself when it succeeds.
+template <typename Attempt>
+size_t FailEachAllocation(Attempt attempt, std::initializer_list<int32_t> codes) {
+    for (size_t n = 1;; ++n) {
+        size_t before = LiveAllocations();
+        FailNothrowAllocation(n);
+        int32_t result = attempt();
+        bool failed = AllocationFailed();
+        FailNothrowAllocation(0);
+        EXPECT_EQ(LiveAllocations(), before) << "allocation " << n << " failing leaks";
+        if (!failed) {
+            EXPECT_EQ(result, 0) << "no failure left";
+            return n - 1;
+        }
+        EXPECT_NE(std::find(codes.begin(), codes.end(), result), codes.end())
+            << "allocation " << n << " failing gives " << result;
+    }
+}
+
+TEST(AllocationFailure, ParseMultistatusFailsCleanlyAtEveryAllocation) {
+    for (const char* file : {"apache_propfind_depth1.xml", "rfc4918_propfind_allprop.xml",
+                             "rfc4918_lockdiscovery.xml"}) {
+        BodyBufferPtr buffer = testsupport::BodyOf(testsupport::ReadMultistatusFixture(file));
+        ASSERT_NE(buffer, nullptr);
+        Multistatus* reference = nullptr;
+        ASSERT_EQ(ParseMultistatus(&reference, buffer.get()), 0);
+        const std::string expected = testsupport::TraceMultistatus(*reference);
+        FreeMultistatus(&reference);
+
+        bool sameRecords = true;
+        size_t failures = FailEachAllocation(
+            [&] {
+                Multistatus* multistatus = reinterpret_cast<Multistatus*>(1);
+                int32_t result = ParseMultistatus(&multistatus, buffer.get());
+                if (result != 0) {
+                    sameRecords = sameRecords && multistatus == nullptr;
+                    return result;
+                }
+                sameRecords =
+                    sameRecords && testsupport::TraceMultistatus(*multistatus) == expected;
+                FreeMultistatus(&multistatus);
+                return result;
+            },
+            {kXmlNoMemory, kMultistatusNoMemory});
+        EXPECT_TRUE(sameRecords) << file;
+        EXPECT_GT(failures, 100u) << file;
+    }
+}
+
+TEST(AllocationFailure, CopyAndCreateFailCleanlyAtEveryAllocation) {
+    BodyBufferPtr buffer =
+        testsupport::BodyOf("<a xmlns='urn:a'>one<b>two<c/></b><d><e><f>deep</f></e></d>three</a>");
+    XmlDocument* document = nullptr;
+    ASSERT_EQ(BuildXmlDocument(&document, buffer.get()), kXmlOk);
+    XmlDocumentPtr held(document);
+    const XmlNode* a = document->root->firstChild;
+    size_t failures = FailEachAllocation(
+        [&] {
+            XmlNode* copy = nullptr;
+            int32_t result = CopyXmlNode(a, &copy);
+            if (result == kXmlOk) {
+                EXPECT_EQ(testsupport::TraceNode(copy), testsupport::TraceNode(a));
+                FreeXmlNode(&copy);
+            }
+            return result;
+        },
+        {kXmlNoMemory});
+    EXPECT_GT(failures, 0u);
+
+    FailEachAllocation(
+        [] {
+            XmlNode* node = nullptr;
+            int32_t result = CreateXmlNode(&node, "n", "DAV:", "t");
+            FreeXmlNode(&node);
+            return result;
+        },
+        {kXmlNoMemory});
+    FailEachAllocation(
+        [] {
+            BodyBuffer* body = nullptr;
+            int32_t result = CreateBodyBuffer(&body);
+            DestroyBodyBuffer(&body);
+            return result;
+        },
+        {kBodyNoMemory});
+}
+
+}  // namespace
+}  // namespace vodarezazuv
