@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,7 +17,56 @@
 
 namespace testsupport {
 
+// One connection, plain or through TLS.
+struct Stream {
+    int socket = -1;
+    SSL* ssl = nullptr;
+
+    ssize_t Receive(char* data, size_t size) {
+        if (ssl == nullptr)
+            return ::recv(socket, data, size, 0);
+        int got = SSL_read(ssl, data, static_cast<int>(size));
+        return got > 0 ? got : -1;
+    }
+    ssize_t Send(const char* data, size_t size) {
+        if (ssl == nullptr)
+            return ::send(socket, data, size, MSG_NOSIGNAL);
+        int sent = SSL_write(ssl, data, static_cast<int>(size));
+        return sent > 0 ? sent : -1;
+    }
+};
+
 namespace {
+
+std::shared_ptr<SSL_CTX> MakeContext(const TlsIdentity& identity) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    BIO* certBio = BIO_new_mem_buf(identity.certificate.certificatePem.data(), -1);
+    BIO* keyBio = BIO_new_mem_buf(identity.certificate.keyPem.data(), -1);
+    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+    SSL_CTX_use_certificate(context.get(), cert);
+    SSL_CTX_use_PrivateKey(context.get(), key);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+    if (identity.askClientCertificate) {
+        // Any certificate will do: the test looks at which one came.
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT,
+                           [](int, X509_STORE_CTX*) { return 1; });
+    }
+    return context;
+}
+
+std::string PeerName(SSL* ssl) {
+    X509* peer = SSL_get1_peer_certificate(ssl);
+    if (peer == nullptr)
+        return std::string();
+    char name[256] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(peer), NID_commonName, name, sizeof name);
+    X509_free(peer);
+    return name;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -24,9 +76,9 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // Reads more bytes into buffer; false at the end of the connection.
-bool Fill(int socket, std::string& buffer) {
+bool Fill(Stream& socket, std::string& buffer) {
     char chunk[65536];
-    ssize_t got = ::recv(socket, chunk, sizeof chunk, 0);
+    ssize_t got = socket.Receive(chunk, sizeof chunk);
     if (got <= 0)
         return false;
     buffer.append(chunk, static_cast<size_t>(got));
@@ -42,7 +94,7 @@ void Consume(HttpRequest& request, std::string& buffer, size_t count) {
     buffer.erase(0, count);
 }
 
-bool ReadFixedBody(int socket, std::string& buffer, HttpRequest& request, uint64_t length) {
+bool ReadFixedBody(Stream& socket, std::string& buffer, HttpRequest& request, uint64_t length) {
     while (length > 0) {
         if (buffer.empty() && !Fill(socket, buffer))
             return false;
@@ -53,7 +105,7 @@ bool ReadFixedBody(int socket, std::string& buffer, HttpRequest& request, uint64
     return true;
 }
 
-bool ReadLine(int socket, std::string& buffer, std::string& line) {
+bool ReadLine(Stream& socket, std::string& buffer, std::string& line) {
     size_t end;
     while ((end = buffer.find("\r\n")) == std::string::npos) {
         if (!Fill(socket, buffer))
@@ -64,7 +116,7 @@ bool ReadLine(int socket, std::string& buffer, std::string& line) {
     return true;
 }
 
-bool ReadChunkedBody(int socket, std::string& buffer, HttpRequest& request) {
+bool ReadChunkedBody(Stream& socket, std::string& buffer, HttpRequest& request) {
     std::string line;
     while (ReadLine(socket, buffer, line)) {
         uint64_t size = std::stoull(line, nullptr, 16);
@@ -107,7 +159,7 @@ bool HttpRequest::HasHeader(std::string_view name) const {
 
 bool Reply::Write(std::string_view bytes) {
     while (!bytes.empty() && !closed_) {
-        ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        ssize_t sent = stream_.Send(bytes.data(), bytes.size());
         if (sent <= 0)
             return false;
         bytes.remove_prefix(static_cast<size_t>(sent));
@@ -140,7 +192,7 @@ void Reply::Stall() {
 
 void Reply::Close() {
     if (!closed_)
-        ::shutdown(socket_, SHUT_RDWR);
+        ::shutdown(stream_.socket, SHUT_RDWR);
     closed_ = true;
 }
 
@@ -148,13 +200,17 @@ void Reply::Reset() {
     if (closed_)
         return;
     linger abortive{1, 0};
-    ::setsockopt(socket_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    ::shutdown(socket_, SHUT_RD);  // with linger 0, the close below sends a reset
+    // With linger 0 the close that ends Serve sends a reset instead of an orderly end.
+    ::setsockopt(stream_.socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::shutdown(stream_.socket, SHUT_RD);
     closed_ = true;
-    // The socket is closed by Serve; a reset needs close() rather than shutdown(SHUT_WR).
 }
 
-LoopbackServer::LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+LoopbackServer::LoopbackServer(Handler handler, const TlsIdentity* tls)
+    : handler_(std::move(handler)) {
+    ::signal(SIGPIPE, SIG_IGN);  // TLS writes to a closed connection must not end the tests
+    if (tls != nullptr)
+        UseTls(*tls);
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -190,6 +246,12 @@ LoopbackServer::~LoopbackServer() {
 std::vector<HttpRequest> LoopbackServer::Requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
+}
+
+void LoopbackServer::UseTls(const TlsIdentity& tls) {
+    std::shared_ptr<SSL_CTX> context = MakeContext(tls);
+    std::lock_guard lock(mutex_);
+    tls_ = std::move(context);
 }
 
 void LoopbackServer::ReleaseStalls() {
@@ -228,10 +290,27 @@ void LoopbackServer::Accept() {
 
 void LoopbackServer::Serve(int socket, int number) {
     std::string buffer;
-    Reply reply(*this, socket);
+    Stream stream{socket, nullptr};
+    std::shared_ptr<SSL_CTX> tls;
+    {
+        std::lock_guard lock(mutex_);
+        tls = tls_;
+    }
+    std::string peer;
+    if (tls) {
+        stream.ssl = SSL_new(tls.get());
+        SSL_set_fd(stream.ssl, socket);
+        if (SSL_accept(stream.ssl) == 1)
+            peer = PeerName(stream.ssl);
+        else
+            stream.socket = -1;  // refused by the client, or the other way round
+    }
+    Reply reply(*this, stream);
     HttpRequest request;
-    while (!stopping_ && !reply.closed() && ReadRequest(socket, buffer, request, reply)) {
+    while (stream.socket >= 0 && !stopping_ && !reply.closed() &&
+           ReadRequest(stream, buffer, request, reply)) {
         request.connection = number;
+        request.clientCertificate = peer;
         Record(request);
         handler_(request, reply);
         request = HttpRequest{};
@@ -240,10 +319,12 @@ void LoopbackServer::Serve(int socket, int number) {
         std::lock_guard lock(mutex_);
         std::erase(sockets_, socket);
     }
+    if (stream.ssl != nullptr)
+        SSL_free(stream.ssl);
     ::close(socket);
 }
 
-bool LoopbackServer::ReadRequest(int socket, std::string& buffer, HttpRequest& request,
+bool LoopbackServer::ReadRequest(Stream& socket, std::string& buffer, HttpRequest& request,
                                  Reply& reply) {
     std::string line;
     if (!ReadLine(socket, buffer, line))

@@ -10,13 +10,26 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "test_certificates.h"
+
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace testsupport {
+
+// TLS for the server's connections: its certificate and whether it asks the client for one.
+struct TlsIdentity {
+    TestCertificate certificate;
+    bool askClientCertificate = false;
+};
+
+struct Stream;
 
 struct HttpRequest {
     std::string method;
@@ -25,8 +38,9 @@ struct HttpRequest {
     std::vector<std::string> headerLines;  // as sent, without the request line
     std::string body;                      // the first kKeptBody bytes
     uint64_t bodyBytes = 0;
-    uint64_t bodyHash = 0;  // FNV-1a of the whole body
-    int connection = 0;     // the number of the connection it came on, from 1
+    uint64_t bodyHash = 0;          // FNV-1a of the whole body
+    int connection = 0;             // the number of the connection it came on, from 1
+    std::string clientCertificate;  // the common name of the client's certificate, if any
 
     static constexpr size_t kKeptBody = 1 << 20;
     // The value of the first header of that name (compared without case), or "".
@@ -42,7 +56,7 @@ class LoopbackServer;
 // How a handler answers one request.
 class Reply {
   public:
-    Reply(LoopbackServer& server, int socket) : server_(server), socket_(socket) {}
+    Reply(LoopbackServer& server, Stream& stream) : server_(server), stream_(stream) {}
     // Sends bytes as they are; false once the client is gone.
     bool Write(std::string_view bytes);
     // A complete answer with a Content-Length header.
@@ -59,7 +73,7 @@ class Reply {
 
   private:
     LoopbackServer& server_;
-    int socket_;
+    Stream& stream_;
     bool closed_ = false;
 };
 
@@ -67,7 +81,7 @@ using Handler = std::function<void(const HttpRequest&, Reply&)>;
 
 class LoopbackServer {
   public:
-    explicit LoopbackServer(Handler handler);
+    explicit LoopbackServer(Handler handler, const TlsIdentity* tls = nullptr);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -75,6 +89,8 @@ class LoopbackServer {
     uint16_t port() const { return port_; }
     std::vector<HttpRequest> Requests() const;
     int Connections() const { return connections_; }
+    // TLS with this identity for the connections accepted from now on.
+    void UseTls(const TlsIdentity& tls);
     // Ends every stall, now and later.
     void ReleaseStalls();
     // Blocks until a handler stalls (or the server stops); true when one did.
@@ -84,7 +100,7 @@ class LoopbackServer {
     friend class Reply;
     void Accept();
     void Serve(int socket, int number);
-    bool ReadRequest(int socket, std::string& buffer, HttpRequest& request, Reply& reply);
+    bool ReadRequest(Stream& stream, std::string& buffer, HttpRequest& request, Reply& reply);
     void Record(const HttpRequest& request);
     void WaitUntilReleased();
 
@@ -99,6 +115,7 @@ class LoopbackServer {
     int stalls_ = 0;
     std::vector<HttpRequest> requests_;
     std::vector<int> sockets_;
+    std::shared_ptr<SSL_CTX> tls_;
     std::vector<std::thread> threads_;
     std::thread acceptor_;
 };

@@ -48,6 +48,20 @@ bool IsDateProblem(int error) {
            error == X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD;
 }
 
+// The number of the first problem in the order a user meets them: whom the certificate is
+// from, then when it is valid, then whom it is for.
+uint32_t ProblemError(uint32_t problems, bool revoked) {
+    if (revoked)
+        return kNetErrorSecCertRevoked;
+    if (problems & kProblemCa)
+        return kNetErrorInvalidCa;
+    if (problems & kProblemDate)
+        return kNetErrorCertDateInvalid;
+    if (problems & kProblemName)
+        return kNetErrorCertCnInvalid;
+    return 0;
+}
+
 std::string Fingerprint(X509* cert) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -110,6 +124,7 @@ int VerifyCertificate(int preverifyOk, X509_STORE_CTX* store) {
         state->seenDescription = Describe(leaf, fingerprint);
         state->refusedProblems = 0;
         state->refusedRevoked = false;
+        state->refusedError = 0;
     }
     int error = X509_STORE_CTX_get_error(store);
     if (!preverifyOk) {
@@ -122,15 +137,18 @@ int VerifyCertificate(int preverifyOk, X509_STORE_CTX* store) {
         state->refusedProblems |= kProblemName;
     if (state->refusedProblems == 0 && !state->refusedRevoked)
         return preverifyOk;
-    if (!pinned)
-        return preverifyOk;
+    uint32_t uncovered = state->refusedProblems;
     for (const TlsState::Pin& pin : state->pins) {
-        if (pin.fingerprint == fingerprint && !state->refusedRevoked &&
-            (state->refusedProblems & ~pin.ignored) == 0) {
-            X509_STORE_CTX_set_error(store, X509_V_OK);
-            return 1;
-        }
+        if (pin.fingerprint == fingerprint)
+            uncovered &= ~pin.ignored;
     }
+    if (pinned && uncovered == 0 && !state->refusedRevoked) {
+        X509_STORE_CTX_set_error(store, X509_V_OK);
+        return 1;
+    }
+    if (!pinned && preverifyOk)
+        return 1;  // libcurl checks the name itself
+    state->refusedError = ProblemError(uncovered, state->refusedRevoked);
     if (preverifyOk)
         X509_STORE_CTX_set_error(store, X509_V_ERR_HOSTNAME_MISMATCH);
     return 0;
@@ -160,6 +178,7 @@ CURLcode PrepareContext(CURL*, void* sslContext, void* user) {
         std::lock_guard lock((*state)->mutex);
         (*state)->refusedProblems = 0;
         (*state)->refusedRevoked = false;
+        (*state)->refusedError = 0;
     }
     SSL_CTX_set_verify(context, SSL_CTX_get_verify_mode(context), VerifyCertificate);
     SSL_CTX_set_client_cert_cb(context, NoClientCertificate);
@@ -194,21 +213,7 @@ uint64_t TlsState::ClientCertRequests() {
 
 uint32_t TlsState::RefusalError() {
     std::lock_guard lock(mutex);
-    if (refusedRevoked)
-        return kNetErrorSecCertRevoked;
-    if (refusedProblems & kProblemCa)
-        return kNetErrorInvalidCa;
-    if (refusedProblems & kProblemDate)
-        return kNetErrorCertDateInvalid;
-    if (refusedProblems & kProblemName)
-        return kNetErrorCertCnInvalid;
-    return 0;
-}
-
-void TlsState::ClearRefusal() {
-    std::lock_guard lock(mutex);
-    refusedProblems = 0;
-    refusedRevoked = false;
+    return refusedError;
 }
 
 bool InstallTlsChecks(void* easy, const std::shared_ptr<TlsState>& state) {

@@ -23,8 +23,9 @@ struct TlsState {
     std::string host;
     std::string seenFingerprint;  // of the certificate the server showed last
     std::string seenDescription;
-    uint32_t refusedProblems = 0;  // kNetSecurityIgnore* bits of the last refusal
+    uint32_t refusedProblems = 0;  // kNetSecurityIgnore* bits of this handshake's problems
     bool refusedRevoked = false;
+    uint32_t refusedError = 0;  // the number of what this client's checks refused
     uint64_t clientCertRequests = 0;
     std::vector<Pin> pins;
 
@@ -34,7 +35,6 @@ struct TlsState {
     uint64_t ClientCertRequests();
     // The error number of the last refusal, 0 when this client refused nothing.
     uint32_t RefusalError();
-    void ClearRefusal();
 };
 
 // Installs the checks on a libcurl easy handle (an OpenSSL back end is needed; with another

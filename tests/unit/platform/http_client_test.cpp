@@ -13,8 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
 #include "loopback_server.h"
 #include "temp_dir.h"
+#include "test_certificates.h"
 
 namespace vodarezazuv {
 namespace {
@@ -507,6 +511,14 @@ TEST_F(HttpClientTest, FailuresBecomeTheWinInetNumbersTheTransportInterprets) {
         // the server takes the request and never answers: the shortened receive time-out
         {"stalled", [](const HttpRequest&, Reply& reply) { reply.Stall(); }, u"127.0.0.1", false,
          kNetErrorTimeout},
+        // the body stops coming: the same time-out, while reading
+        {"stalled body",
+         [](const HttpRequest&, Reply& reply) {
+             reply.Head(200, "OK", {"Content-Length: 5000"});
+             reply.Write("partial");
+             reply.Stall();
+         },
+         u"127.0.0.1", true, kNetErrorTimeout},
         // the server closes in the middle of the body
         {"dropped",
          [](const HttpRequest&, Reply& reply) {
@@ -673,6 +685,151 @@ TEST_F(HttpClientTest, ProxyCredentialOptionsAnswerA407) {
     uint32_t length = 16;
     ASSERT_TRUE(NetQueryOption(connect, kNetOptionProxyUsername, user, &length));
     EXPECT_EQ(U8(user), "proxy");
+}
+
+// --- TLS ---------------------------------------------------------------------------------
+
+class HttpsTest : public HttpClientTest {
+  protected:
+    NetHandle SecureRequest(uint16_t port) {
+        NetHandle connect = Keep(NetConnect(Session(), u"127.0.0.1", port, u"", u"",
+                                            kNetServiceHttp, kNetFlagSecure, 0));
+        NetSetStatusCallback(connect, Completion::Callback);
+        return Keep(NetOpenRequest(connect, u"PROPFIND", u"/dav/", u"HTTP/1.1", nullptr, nullptr,
+                                   kNetFlagReload | kNetFlagSecure | kNetFlagKeepConnection,
+                                   completion.context()));
+    }
+    // Accepts the problem the request was last refused for, as the error prompt does.
+    void Accept(NetHandle request, uint32_t ignoreFlag) {
+        uint32_t flags = 0, length = sizeof flags;
+        ASSERT_TRUE(NetQueryOption(request, kNetOptionSecurityFlags, &flags, &length));
+        EXPECT_TRUE(flags & kNetSecurityFlagSecure);
+        flags |= ignoreFlag;
+        ASSERT_TRUE(NetSetOption(request, kNetOptionSecurityFlags, &flags, sizeof flags));
+    }
+    std::string ServerCertificate(NetHandle request) {
+        char16_t text[2048];
+        uint32_t length = 2048;
+        return NetQueryOption(request, kNetOptionSecurityCertificate, text, &length) ? U8(text)
+                                                                                     : "";
+    }
+};
+
+testsupport::Handler Answer(std::string body, std::vector<std::string> headers = {}) {
+    return [body, headers](const HttpRequest&, Reply& reply) {
+        reply.Respond(207, "Multi-Status", headers, body);
+        if (!headers.empty())
+            reply.Close();
+    };
+}
+
+TEST_F(HttpsTest, RefusedCertificatesGiveTheirReasonUntilEachProblemIsAccepted) {
+    struct Step {
+        uint32_t error;
+        uint32_t accept;  // the ignore flag the prompt sets afterwards
+    };
+    struct Case {
+        const char* name;
+        std::string certificateName;
+        int validFrom, validUntil;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"self-signed", "127.0.0.1", -1, 30, {{kNetErrorInvalidCa, kNetSecurityIgnoreUnknownCa}}},
+        {"another name",
+         "other.example",
+         -1,
+         30,
+         {{kNetErrorInvalidCa, kNetSecurityIgnoreUnknownCa},
+          {kNetErrorCertCnInvalid, kNetSecurityIgnoreCertCnInvalid}}},
+        {"expired",
+         "127.0.0.1",
+         -30,
+         -1,
+         {{kNetErrorInvalidCa, kNetSecurityIgnoreUnknownCa},
+          {kNetErrorCertDateInvalid, kNetSecurityIgnoreCertDateInvalid}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::TlsIdentity identity{
+            testsupport::MakeCertificate(c.certificateName, c.validFrom, c.validUntil)};
+        LoopbackServer server(Answer("<multistatus/>"), &identity);
+        NetHandle request = SecureRequest(server.port());
+        for (const Step& step : c.steps) {
+            EXPECT_EQ(Send(request), step.error);
+            EXPECT_NE(ServerCertificate(request).find("CN = " + c.certificateName),
+                      std::string::npos);
+            Accept(request, step.accept);
+        }
+        ASSERT_EQ(Send(request), 0u);
+        EXPECT_EQ(Query(request, kNetQueryStatusCode), "207");
+        uint32_t error = 0;
+        EXPECT_EQ(ReadAll(request, 8192, error), "<multistatus/>");
+    }
+}
+
+TEST_F(HttpsTest, AcceptingACertificateDoesNotAcceptAnother) {
+    testsupport::TlsIdentity first{testsupport::MakeCertificate("127.0.0.1")};
+    testsupport::TlsIdentity second{testsupport::MakeCertificate("127.0.0.1")};
+    // Each answer closes its connection, so that every send shakes hands anew.
+    LoopbackServer server(Answer("ok", {"Connection: close"}), &first);
+    NetHandle request = SecureRequest(server.port());
+    ASSERT_EQ(Send(request), kNetErrorInvalidCa);
+    Accept(request, kNetSecurityIgnoreUnknownCa);
+    ASSERT_EQ(Send(request), 0u);
+    server.UseTls(second);
+    EXPECT_EQ(Send(request), kNetErrorInvalidCa) << "same name, another certificate";
+    Accept(request, kNetSecurityIgnoreUnknownCa);
+    EXPECT_EQ(Send(request), 0u);
+}
+
+std::string Pkcs12Of(const testsupport::TestCertificate& made) {
+    BIO* certBio = BIO_new_mem_buf(made.certificatePem.data(), -1);
+    BIO* keyBio = BIO_new_mem_buf(made.keyPem.data(), -1);
+    X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+    PKCS12* bundle = PKCS12_create("", "client", key, cert, nullptr, 0, 0, 0, 0, 0);
+    BIO* out = BIO_new(BIO_s_mem());
+    i2d_PKCS12_bio(out, bundle);
+    char* data = nullptr;
+    long size = BIO_get_mem_data(out, &data);
+    std::string bytes(data, static_cast<size_t>(size));
+    BIO_free(out);
+    PKCS12_free(bundle);
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    BIO_free(keyBio);
+    BIO_free(certBio);
+    return bytes;
+}
+
+TEST_F(HttpsTest, AServerAskingForAClientCertificateGetsTheOneOfTheRequest) {
+    testsupport::TlsIdentity identity{testsupport::MakeCertificate("127.0.0.1"), true};
+    LoopbackServer server(Answer("<multistatus/>"), &identity);
+    testsupport::TestCertificate client = testsupport::MakeCertificate("vodarezazuv-client");
+    testsupport::TempDir dir;
+    struct Case {
+        const char* file;
+        std::string content;
+    } cases[] = {
+        {"client.pem", client.certificatePem + client.keyPem},  // certificate and key in one file
+        {"client.p12", Pkcs12Of(client)},                       // PKCS#12 without password
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        NetHandle request = SecureRequest(server.port());
+        ASSERT_EQ(Send(request), kNetErrorInvalidCa);
+        Accept(request, kNetSecurityIgnoreUnknownCa);
+        EXPECT_EQ(Send(request), kNetErrorClientAuthCertNeeded);
+
+        testsupport::WriteFile(dir.File(c.file), c.content);
+        std::u16string path = U16(dir.File(c.file));
+        ASSERT_TRUE(NetSetOption(request, kNetOptionClientCertContext, path.c_str(),
+                                 static_cast<uint32_t>(path.size() + 1)));
+        ASSERT_EQ(Send(request), 0u);
+        EXPECT_EQ(Query(request, kNetQueryStatusCode), "207");
+        ASSERT_FALSE(server.Requests().empty());
+        EXPECT_EQ(server.Requests().back().clientCertificate, "vodarezazuv-client");
+    }
 }
 
 }  // namespace
