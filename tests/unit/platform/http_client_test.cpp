@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 
@@ -636,6 +637,67 @@ TEST_F(HttpClientTest, TheAnsweredAuthenticationStaysForTheNextSend) {
     ASSERT_EQ(seen.size(), 3u) << "one challenge, then credentials at once";
     EXPECT_FALSE(seen[0].HasHeader("Authorization"));
     EXPECT_TRUE(seen[2].HasHeader("Authorization"));
+}
+
+std::string Md5Hex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        static const char kHex[] = "0123456789abcdef";
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
+}
+
+// The value of one parameter of a Digest authorization line.
+std::string DigestParameter(const std::string& line, const std::string& name) {
+    size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos)
+        at = line.find("," + name + "=");
+    if (at == std::string::npos)
+        return std::string();
+    size_t start = at + name.size() + 2;
+    if (start < line.size() && line[start] == '"')
+        return line.substr(start + 1, line.find('"', start + 1) - start - 1);
+    return line.substr(start, line.find(',', start) - start);
+}
+
+// A Digest realm (RFC 7616, MD5 with qop "auth") for user:pass.
+void DigestRealm(const HttpRequest& request, Reply& reply) {
+    std::string line = request.Header("Authorization");
+    std::string ha1 = Md5Hex("user:dav:pass");
+    std::string ha2 = Md5Hex(request.method + ":" + DigestParameter(line, "uri"));
+    std::string expected =
+        Md5Hex(ha1 + ":" + DigestParameter(line, "nonce") + ":" + DigestParameter(line, "nc") +
+               ":" + DigestParameter(line, "cnonce") + ":auth:" + ha2);
+    if (line.rfind("Digest ", 0) == 0 && DigestParameter(line, "response") == expected)
+        reply.Respond(200, "OK", {}, "secret");
+    else
+        reply.Respond(401, "Unauthorized",
+                      {"WWW-Authenticate: Digest realm=\"dav\", nonce=\"5f3c9a\", qop=\"auth\", "
+                       "algorithm=MD5"},
+                      "denied");
+}
+
+TEST_F(HttpClientTest, DigestChallengesAreAnsweredAndTheStateServesTheNextSend) {
+    LoopbackServer server(DigestRealm);
+    NetHandle request = Open(Connect(server.port(), u"user", u"pass"), u"PROPFIND", u"/dav/");
+    uint32_t error = 0;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Send(request), 0u);
+        EXPECT_EQ(Query(request, kNetQueryStatusCode), "200");
+        EXPECT_EQ(ReadAll(request, 8192, error), "secret");
+    }
+    std::vector<HttpRequest> seen = server.Requests();
+    ASSERT_EQ(seen.size(), 3u) << "one challenge for both sends";
+    EXPECT_EQ(DigestParameter(seen[2].Header("Authorization"), "nc"), "00000002");
+
+    NetHandle wrong = Open(Connect(server.port(), u"user", u"wrong"), u"PROPFIND", u"/dav/");
+    ASSERT_EQ(Send(wrong), 0u);
+    EXPECT_EQ(Query(wrong, kNetQueryStatusCode), "401");
 }
 
 TEST_F(HttpClientTest, ANamedProxyGetsTheRequestAndTheProxyHeader) {
