@@ -339,8 +339,17 @@ bool LoopbackServer::ReadRequest(Stream& socket, std::string& buffer, HttpReques
     while (ReadLine(socket, buffer, line) && !line.empty())
         request.headerLines.push_back(line);
     request.bodyHash = kFnvStart;
-    if (SameName(request.Header("Expect"), "100-continue"))
+    if (SameName(request.Header("Expect"), "100-continue")) {
+        if (int status = refuseBodies_; status != 0) {
+            Record(request);
+            reply.Respond(status, "Refused", {"Connection: close"});
+            reply.Close();
+            return false;
+        }
         reply.Write("HTTP/1.1 100 Continue\r\n\r\n");
+    }
+    if (holdBodies_)
+        WaitUntilReleased();
     if (SameName(request.Header("Transfer-Encoding"), "chunked"))
         return ReadChunkedBody(socket, buffer, request);
     std::string length = request.Header("Content-Length");

@@ -91,6 +91,11 @@ class LoopbackServer {
     int Connections() const { return connections_; }
     // TLS with this identity for the connections accepted from now on.
     void UseTls(const TlsIdentity& tls);
+    // Answers a request that expects "100 Continue" with this status at once, before its
+    // body, and closes the connection (as servers refuse an upload they will not take).
+    void RefuseBodies(int status) { refuseBodies_ = status; }
+    // Reads no request body until stalls are released (a server that is slow to take it).
+    void HoldBodies() { holdBodies_ = true; }
     // Ends every stall, now and later.
     void ReleaseStalls();
     // Blocks until a handler stalls (or the server stops); true when one did.
@@ -109,6 +114,8 @@ class LoopbackServer {
     uint16_t port_ = 0;
     std::atomic<int> connections_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<int> refuseBodies_{0};
+    std::atomic<bool> holdBodies_{false};
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool released_ = false;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -326,15 +327,22 @@ constexpr uint64_t kHugeBody = 50ull << 20;
 constexpr size_t kAllowedGrowth = 24u << 20;  // well below the body: nothing collects it
 
 TEST_F(HttpClientTest, AHugeDownloadStreamsThroughBoundedMemory) {
-    LoopbackServer server([](const HttpRequest&, Reply& reply) {
+    std::promise<void> allWritten;
+    LoopbackServer server([&](const HttpRequest&, Reply& reply) {
         reply.Head(200, "OK", {"Content-Length: " + std::to_string(kHugeBody)});
         std::string block(1 << 16, 'd');
         for (uint64_t sent = 0; sent < kHugeBody && reply.Write(block); sent += block.size()) {
         }
+        allWritten.set_value();
     });
     NetHandle request = Open(Connect(server.port()), u"GET", u"/huge");
+    size_t before = ResidentBytes();
     ASSERT_EQ(Send(request), 0u);
-    size_t before = ResidentBytes(), peak = before;
+    // Nobody reads yet: a client that takes no more than it can hand over stops the server
+    // long before the end of the body. The wait is for something that must not happen.
+    EXPECT_EQ(allWritten.get_future().wait_for(1s), std::future_status::timeout)
+        << "the client took the whole body";
+    size_t peak = ResidentBytes();
     uint64_t total = 0;
     std::vector<char> buffer(32768);
     for (int reads = 0;; ++reads) {
@@ -355,6 +363,7 @@ TEST_F(HttpClientTest, AHugeDownloadStreamsThroughBoundedMemory) {
 
 TEST_F(HttpClientTest, AStreamedPutSendsAHugeBodyThroughBoundedMemory) {
     LoopbackServer server([](const HttpRequest&, Reply& reply) { reply.Respond(201, "Created"); });
+    server.HoldBodies();
     NetHandle request = Open(Connect(server.port()), u"PUT", u"/upload.bin");
     ASSERT_TRUE(NetAddRequestHeaders(request,
                                      (u"Content-Length: " + U16(std::to_string(kHugeBody))).c_str(),
@@ -365,15 +374,24 @@ TEST_F(HttpClientTest, AStreamedPutSendsAHugeBodyThroughBoundedMemory) {
     std::vector<char> block(8192);
     uint64_t hash = testsupport::kFnvStart;
     size_t before = ResidentBytes(), peak = before;
+    bool held = true;
     for (uint64_t sent = 0; sent < kHugeBody; sent += block.size()) {
         for (size_t i = 0; i < block.size(); i += 512)
             block[i] = static_cast<char>(sent / 8192 + i);
         hash = testsupport::Fnv1a(hash, block.data(), block.size());
         uint32_t written = 0;
-        ASSERT_EQ(completion.Result(NetWriteFile(request, block.data(), 8192, &written)), 0u);
+        bool done = NetWriteFile(request, block.data(), 8192, &written);
+        if (held && !done) {
+            // The server takes nothing yet: the client must stop taking bytes early.
+            held = false;
+            EXPECT_LT(sent, kAllowedGrowth) << "the client kept taking while nothing was sent";
+            server.ReleaseStalls();
+        }
+        ASSERT_EQ(completion.Result(done), 0u);
         if (sent % (4 << 20) == 0)
             peak = std::max(peak, ResidentBytes());
     }
+    EXPECT_FALSE(held) << "some write had to wait";
     ASSERT_EQ(completion.Result(NetEndRequest(request, nullptr, 0, completion.context())), 0u);
     EXPECT_EQ(Query(request, kNetQueryStatusCode), "201");
     ASSERT_EQ(server.Requests().size(), 1u);
@@ -413,6 +431,26 @@ TEST_F(HttpClientTest, OneRequestHandleCarriesTheStepsOfAnUpload) {
     EXPECT_EQ(seen[1].body, "hello");
     EXPECT_EQ(seen[1].Header("Content-Length"), "5");
     EXPECT_EQ(seen[1].Header("Content-type"), "application/octet-stream");
+}
+
+TEST_F(HttpClientTest, AnUploadRefusedBeforeItsBodyEndsWithTheServersAnswer) {
+    LoopbackServer server([](const HttpRequest&, Reply& reply) { reply.Respond(201, "Created"); });
+    server.RefuseBodies(413);
+    NetHandle request = Open(Connect(server.port()), u"PUT", u"/big.bin");
+    constexpr uint32_t kSize = 4 << 20;  // large enough for libcurl to ask for 100 Continue
+    NetBuffers in{sizeof(NetBuffers), nullptr, nullptr, 0, 0, nullptr, 0, kSize, 0, 0};
+    ASSERT_EQ(completion.Result(NetSendRequestEx(request, &in, nullptr, 8, completion.context())),
+              0u);
+    std::vector<char> block(8192, 'b');
+    for (uint32_t sent = 0; sent < kSize; sent += 8192) {
+        uint32_t written = 0;
+        ASSERT_EQ(completion.Result(NetWriteFile(request, block.data(), 8192, &written)), 0u)
+            << "the rest of the body is dropped, not waited for";
+    }
+    ASSERT_EQ(completion.Result(NetEndRequest(request, nullptr, 0, completion.context())), 0u);
+    EXPECT_EQ(Query(request, kNetQueryStatusCode), "413");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].bodyBytes, 0u);
 }
 
 // --- Closing and cancelling ----------------------------------------------------------------
