@@ -158,6 +158,9 @@ void NetCleanup();
 // The error number of the calling thread's last call of this interface.
 uint32_t NetLastError();
 
+// 1 when the client corrupts chunked response bodies (as old WinINet versions did), else 0.
+int NetHasChunkedBug();
+
 // A session: agent text, access type, proxy text (type 3), proxy bypass list, flags.
 NetHandle NetOpen(const char16_t* agent, uint32_t accessType, const char16_t* proxy,
                   const char16_t* proxyBypass, uint32_t flags);

@@ -176,6 +176,10 @@ uint32_t NetLastError() {
     return t_lastError;
 }
 
+int NetHasChunkedBug() {
+    return 0;  // libcurl decodes chunked transfer coding correctly
+}
+
 NetHandle NetOpen(const char16_t* agent, uint32_t accessType, const char16_t* proxy,
                   const char16_t* proxyBypass, uint32_t) {
     if (accessType != kNetOpenTypePreconfig && accessType != kNetOpenTypeDirect &&
@@ -344,9 +348,10 @@ bool NetAddRequestHeaders(NetHandle handle, const char16_t* headers, uint32_t le
 
 namespace {
 
+// The value of an option for a request: its own, else its connect's, else its session's.
 template <typename T>
-std::optional<T> ResolveLocked(const Request& request, std::optional<T> net::Options::*field) {
-    for (Object* at = const_cast<Request*>(&request); at != nullptr; at = at->parent.get()) {
+std::optional<T> ResolveLocked(Request& request, std::optional<T> net::Options::*field) {
+    for (Object* at = &request; at != nullptr; at = at->parent.get()) {
         std::lock_guard lock(at->mutex);
         if ((at->options.*field).has_value())
             return at->options.*field;

@@ -95,10 +95,8 @@ enum class Pending { None, Send, SendEx, Write, End, Read };
 // The state of the running or last exchange of a request, guarded by the request's mutex.
 struct Exchange {
     uint64_t generation = 0;  // one per send; a late callback of an older one is ignored
-    bool running = false;     // the easy handle is in the worker's transfer list
     bool done = false;
     uint32_t doneError = 0;
-    std::string errorText;
 
     bool finalHeaders = false;
     bool tentativeHeaders = false;  // a 401/407 the client may still answer itself
@@ -177,15 +175,5 @@ bool CompleteRead(Exchange& exchange, NetBuffers& buffers, uint32_t& error);
 
 // Calls the request's status callback with a request-complete notification.
 void Deliver(const Notice& notice);
-
-// The value of an option for a request: its own, its connect's, its session's.
-template <typename T>
-std::optional<T> Resolve(const Request& request, std::optional<T> Options::*field) {
-    for (const Object* at = &request; at != nullptr; at = at->parent.get()) {
-        if ((at->options.*field).has_value())
-            return at->options.*field;
-    }
-    return std::nullopt;
-}
 
 }  // namespace vodarezazuv::net

@@ -117,7 +117,6 @@ void Worker::Start(const std::shared_ptr<Request>& request, const TransferSettin
     {
         std::lock_guard lock(r.mutex);
         if (started) {
-            r.exchange.running = true;
             r.exchange.lastActivity = Clock::now();
         } else {
             r.exchange.done = true;
@@ -136,8 +135,6 @@ void Worker::Detach(Request& request) {
         return;
     curl_multi_remove_handle(Multi(multi_), static_cast<CURL*>(request.easy));
     active_.erase(found);
-    std::lock_guard lock(request.mutex);
-    request.exchange.running = false;
 }
 
 void Worker::Abort(Request& request, uint32_t error) {
@@ -220,7 +217,6 @@ void Worker::Finish(void* easy, int code) {
         Exchange& exchange = request.exchange;
         if (exchange.generation != transfer->generation)
             return;
-        exchange.running = false;
         exchange.done = true;
         exchange.doneError = 0;
         if (code != CURLE_OK && !exchange.finalHeaders && exchange.proxyDeny.status != 0) {
@@ -228,11 +224,12 @@ void Worker::Finish(void* easy, int code) {
             exchange.response = std::move(exchange.proxyDeny);
         } else if (code != CURLE_OK) {
             exchange.doneError = MapTransferFailure(failure);
-            exchange.errorText = transfer->errorText[0] != 0
-                                     ? transfer->errorText
-                                     : curl_easy_strerror(static_cast<CURLcode>(code));
-            if (exchange.doneError == kNetErrorExtended)
-                RecordResponseInfo(exchange.doneError, exchange.errorText.c_str());
+            if (exchange.doneError == kNetErrorExtended) {
+                RecordResponseInfo(exchange.doneError,
+                                   transfer->errorText[0] != 0
+                                       ? transfer->errorText
+                                       : curl_easy_strerror(static_cast<CURLcode>(code)));
+            }
         }
         if (exchange.doneError == 0) {
             exchange.finalHeaders = true;
