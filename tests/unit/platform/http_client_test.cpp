@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -751,6 +753,54 @@ TEST_F(HttpClientTest, ANamedProxyGetsTheRequestAndTheProxyHeader) {
     HttpRequest seen = proxy.Requests()[0];
     EXPECT_EQ(seen.target, "http://dav.example/dir/");
     EXPECT_EQ(seen.Header("Proxy-Authorization"), "Basic cHJveHk6c2VjcmV0");
+}
+
+// Sets the proxy environment of this test process (each test runs in a process of its own)
+// and restores it afterwards.
+class ProxyEnvironment {
+  public:
+    explicit ProxyEnvironment(const std::string& proxy) {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(
+                name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+        ::setenv("http_proxy", proxy.c_str(), 1);
+    }
+    ~ProxyEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+  private:
+    static constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "all_proxy",
+                                             "ALL_PROXY",  "no_proxy",   "NO_PROXY"};
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(HttpClientTest, PreconfiguredAccessUsesTheProxyEnvironmentAndDirectAccessDoesNot) {
+    LoopbackServer proxy(
+        [](const HttpRequest&, Reply& reply) { reply.Respond(200, "OK", {}, "proxy"); });
+    LoopbackServer server(
+        [](const HttpRequest&, Reply& reply) { reply.Respond(200, "OK", {}, "server"); });
+    ProxyEnvironment environment("http://127.0.0.1:" + std::to_string(proxy.port()));
+    uint32_t error = 0;
+
+    NetHandle preconfigured =
+        Open(Connect(80, u"", u"", Session(kNetOpenTypePreconfig), u"dav.example"), u"GET", u"/");
+    ASSERT_EQ(Send(preconfigured), 0u);
+    EXPECT_EQ(ReadAll(preconfigured, 8192, error), "proxy");
+
+    NetHandle direct =
+        Open(Connect(server.port(), u"", u"", Session(kNetOpenTypeDirect)), u"GET", u"/");
+    ASSERT_EQ(Send(direct), 0u);
+    EXPECT_EQ(ReadAll(direct, 8192, error), "server");
+    EXPECT_EQ(proxy.Requests().size(), 1u);
 }
 
 TEST_F(HttpClientTest, ProxyHeadersNeverReachAServerDirectly) {
