@@ -4,9 +4,10 @@ set -euo pipefail
 
 # clang and the compiler runtime of Debian's default clang (libclang-rt-dev pulls in the
 # matching libclang-rt-N-dev) build the libFuzzer targets; libbenchmark-dev the benchmarks;
-# apache2, squid, openssl and python3 run the test servers.
+# apache2, squid, openssl and python3 run the test servers; libssl-dev and ca-certificates
+# serve the HTTP client's certificate checks.
 packages=(g++ cmake make pkg-config binutils libgtest-dev libexpat1-dev libcurl4-openssl-dev
-          clang libclang-rt-dev libbenchmark-dev
+          libssl-dev ca-certificates clang libclang-rt-dev libbenchmark-dev
           apache2 apache2-utils openssl squid python3 curl)
 
 missing=()
