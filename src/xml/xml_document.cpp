@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "xml/markup_scan.h"
+
 namespace vodarezazuv {
 
 namespace {
@@ -128,6 +130,10 @@ int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer) {
     if (out == nullptr || buffer == nullptr)
         return kXmlMissingArgument;
     *out = nullptr;
+    // Refused before anything is built: expat's time on such a body would grow with the
+    // square of its longest token.
+    if (!MarkupTokensFitIn(buffer, kMarkupTokenLimit))
+        return kXmlNotWellFormed;
     XmlDocumentPtr document(NewDocument());
     if (!document)
         return kXmlNoMemory;

@@ -18,8 +18,9 @@ struct XmlDocument {
 
 // Parses the whole buffer from position 0 into *out. kXmlMissingArgument without out or
 // buffer, kXmlNoMemory when memory runs out while the tree is built, kXmlNotWellFormed when
-// no parser can be created or the body is not well-formed, namespace-correct XML in an
-// encoding expat knows (UTF-8, UTF-16, ISO-8859-1, US-ASCII). On failure *out is null and
+// no parser can be created, when the body is not well-formed, namespace-correct XML in an
+// encoding expat knows (UTF-8, UTF-16, ISO-8859-1, US-ASCII), or when one of its markup
+// tokens is longer than kMarkupTokenLimit (see markup_scan.h). On failure *out is null and
 // nothing stays allocated. An empty body gives a document without elements.
 int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer);
 
