@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -26,7 +27,24 @@ using ParserPtr = std::unique_ptr<XML_ParserStruct, ParserDeleter>;
 struct TreeBuilder {
     XmlDocument* document;
     int32_t failure;
+    size_t budget;  // bytes the tree may still allocate
 };
+
+// Takes bytes from the budget; once they do not fit, the build fails as out of memory.
+bool Charge(TreeBuilder* builder, size_t bytes) {
+    if (bytes > builder->budget) {
+        builder->failure = kXmlNoMemory;
+        return false;
+    }
+    builder->budget -= bytes;
+    return true;
+}
+
+size_t TreeBudget(BodyBuffer* buffer) {
+    int32_t length = 0;
+    buffer->Size(buffer, &length);
+    return kTreeBaseBytes + kTreeBytesPerBodyByte * static_cast<size_t>(length > 0 ? length : 0);
+}
 
 // A copy of the first `length` bytes of text; null when memory is short.
 char* CopyPrefix(const char* text, size_t length) {
@@ -55,7 +73,8 @@ int32_t NodeOfExpandedName(const char* expanded, XmlNode** out) {
 
 void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char**) {
     auto* builder = static_cast<TreeBuilder*>(userData);
-    if (builder->failure != kXmlOk)
+    // The node, its local name and its namespace URI, each with a NUL.
+    if (builder->failure != kXmlOk || !Charge(builder, sizeof(XmlNode) + std::strlen(name) + 2))
         return;
     XmlNode* node = nullptr;
     builder->failure = NodeOfExpandedName(name, &node);
@@ -74,9 +93,14 @@ void XMLCALL OnEndElement(void* userData, const XML_Char*) {
 
 void XMLCALL OnCharacterData(void* userData, const XML_Char* run, int length) {
     auto* builder = static_cast<TreeBuilder*>(userData);
-    if (builder->failure == kXmlOk && length > 0)
-        builder->failure =
-            AppendXmlText(builder->document->current, run, static_cast<size_t>(length));
+    if (builder->failure != kXmlOk || length <= 0)
+        return;
+    XmlNode* node = builder->document->current;
+    size_t capacity = XmlTextCapacityFor(node, static_cast<size_t>(length));
+    if (capacity == SIZE_MAX || !Charge(builder, capacity - node->textCapacity))
+        builder->failure = kXmlNoMemory;
+    else
+        builder->failure = AppendXmlText(node, run, static_cast<size_t>(length));
 }
 
 // Receives the declaration, comments, processing instructions and the document type, which
@@ -140,7 +164,7 @@ int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer) {
     ParserPtr parser(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
     if (!parser)
         return kXmlNotWellFormed;
-    TreeBuilder builder{document.get(), kXmlOk};
+    TreeBuilder builder{document.get(), kXmlOk, TreeBudget(buffer)};
     XML_SetUserData(parser.get(), &builder);
     XML_SetElementHandler(parser.get(), OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(parser.get(), OnCharacterData);

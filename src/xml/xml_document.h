@@ -1,6 +1,7 @@
 // Builds the element tree of a response body with expat.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -16,8 +17,17 @@ struct XmlDocument {
     XmlNode* current;  // the open element that receives new children and text
 };
 
+// What the tree of one body may allocate for its nodes, names, namespace URIs and text:
+// kTreeBytesPerBodyByte for each byte of the body and kTreeBaseBytes besides. Entity
+// references and long namespace URIs (which every element of the namespace copies) can make
+// a few hundred bytes of body cost gigabytes of tree; past this the build fails with
+// kXmlNoMemory. Ordinary answers need two to four bytes of tree per byte of body.
+inline constexpr size_t kTreeBytesPerBodyByte = 16;
+inline constexpr size_t kTreeBaseBytes = size_t{1} << 20;
+
 // Parses the whole buffer from position 0 into *out. kXmlMissingArgument without out or
-// buffer, kXmlNoMemory when memory runs out while the tree is built, kXmlNotWellFormed when
+// buffer, kXmlNoMemory when memory runs out while the tree is built or the tree would pass
+// its allocation budget (above), kXmlNotWellFormed when
 // no parser can be created, when the body is not well-formed, namespace-correct XML in an
 // encoding expat knows (UTF-8, UTF-16, ISO-8859-1, US-ASCII), or when one of its markup
 // tokens is longer than kMarkupTokenLimit (see markup_scan.h). On failure *out is null and

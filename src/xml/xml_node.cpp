@@ -66,12 +66,19 @@ void AppendXmlChild(XmlNode* parent, XmlNode* child) {
     parent->lastChild = child;
 }
 
-int32_t AppendXmlText(XmlNode* node, const char* run, size_t length) {
+size_t XmlTextCapacityFor(const XmlNode* node, size_t length) {
     if (length > SIZE_MAX - 1 - node->textLength)
-        return kXmlNoMemory;
+        return SIZE_MAX;
     size_t needed = node->textLength + length + 1;
-    if (needed > node->textCapacity) {
-        size_t capacity = GrownTextCapacity(node->textCapacity, needed);
+    return needed > node->textCapacity ? GrownTextCapacity(node->textCapacity, needed)
+                                       : node->textCapacity;
+}
+
+int32_t AppendXmlText(XmlNode* node, const char* run, size_t length) {
+    size_t capacity = XmlTextCapacityFor(node, length);
+    if (capacity == SIZE_MAX)
+        return kXmlNoMemory;
+    if (capacity > node->textCapacity) {
         char* grown = new (std::nothrow) char[capacity];
         if (grown == nullptr)
             return kXmlNoMemory;

@@ -43,6 +43,11 @@ void AppendXmlChild(XmlNode* parent, XmlNode* child);
 // Adds a run of character data to the node's text. kXmlNoMemory leaves the text as it was.
 int32_t AppendXmlText(XmlNode* node, const char* run, size_t length);
 
+// The bytes the node's text block will hold once a run of `length` bytes is appended:
+// textCapacity when the run fits, else the grown size AppendXmlText allocates. SIZE_MAX when
+// the text could not grow that far.
+size_t XmlTextCapacityFor(const XmlNode* node, size_t length);
+
 // Frees the node in *holder with its strings and its whole subtree (not its siblings), and
 // clears the holder. Works without recursion, so the depth of the tree does not matter.
 void FreeXmlNode(XmlNode** holder);

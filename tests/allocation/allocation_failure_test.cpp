@@ -2,6 +2,7 @@
 // memory code, hand out nothing and leave nothing allocated.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "failing_allocator.h"
@@ -15,6 +16,8 @@ namespace {
 using testsupport::AllocationFailed;
 using testsupport::FailNothrowAllocation;
 using testsupport::LiveAllocations;
+using testsupport::PeakBytes;
+using testsupport::ResetPeakBytes;
 
 // Runs attempt with the first, second, ... nothrow allocation failing until one run needs no
 // failure; returns how many runs failed. attempt returns its result code and leaves nothing
@@ -103,6 +106,50 @@ TEST(AllocationFailure, CopyAndCreateFailCleanlyAtEveryAllocation) {
             return result;
         },
         {kBodyNoMemory});
+}
+
+// A few hundred bytes of body can ask for gigabytes of tree: entities that expand to a
+// million elements, or a long namespace URI that every element copies. The tree's budget
+// stops both early with the out-of-memory code, freeing what was built.
+TEST(MemoryBound, SmallBodiesThatAskForAHugeTreeRunOutOfTheirBudget) {
+    std::string laughs = "<!DOCTYPE a [<!ENTITY e0 '<x/>'>";
+    for (int i = 1; i <= 6; ++i) {
+        laughs += "<!ENTITY e" + std::to_string(i) + " '";
+        for (int k = 0; k < 10; ++k)
+            laughs += "&e" + std::to_string(i - 1) + ";";
+        laughs += "'>";
+    }
+    laughs += "]><a>&e6;</a>";
+    std::string wideNamespace = "<a xmlns='urn:" + std::string(20'000, 'u') + "'>";
+    for (int i = 0; i < 20'000; ++i)
+        wideNamespace += "<b/>";
+    wideNamespace += "</a>";
+    struct Case {
+        std::string body;
+        const char* what;
+    } cases[] = {
+        {laughs, "nested entities expanding to a million elements"},
+        {wideNamespace, "a 20 KB default namespace and 20,000 empty elements"},
+    };
+    for (const Case& c : cases) {
+        BodyBufferPtr buffer = testsupport::BodyOf(c.body);
+        ASSERT_NE(buffer, nullptr);
+        size_t before = LiveAllocations();
+        ResetPeakBytes();
+        size_t base = PeakBytes();
+        auto start = std::chrono::steady_clock::now();
+        XmlDocument* document = nullptr;
+        EXPECT_EQ(BuildXmlDocument(&document, buffer.get()), kXmlNoMemory) << c.what;
+        EXPECT_EQ(document, nullptr) << c.what;
+        Multistatus* multistatus = nullptr;
+        EXPECT_EQ(ParseMultistatus(&multistatus, buffer.get()), kXmlNoMemory) << c.what;
+        EXPECT_EQ(multistatus, nullptr) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.what;
+        // Twice the budget leaves room for what the allocator adds to each block.
+        size_t budget = kTreeBaseBytes + kTreeBytesPerBodyByte * c.body.size();
+        EXPECT_LT(PeakBytes() - base, 2 * budget) << c.what;
+        EXPECT_EQ(LiveAllocations(), before) << c.what;
+    }
 }
 
 }  // namespace

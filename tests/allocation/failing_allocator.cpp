@@ -1,5 +1,7 @@
 #include "failing_allocator.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -13,12 +15,18 @@ struct AllocatorState {
     size_t countdown = 0;
     bool failed = false;
     size_t live = 0;
+    size_t liveBytes = 0;
+    size_t peakBytes = 0;
 } state;
 
 void* Allocate(size_t size) {
     void* block = std::malloc(size != 0 ? size : 1);
-    if (block != nullptr)
+    if (block != nullptr) {
         ++state.live;
+        state.liveBytes += malloc_usable_size(block);
+        if (state.liveBytes > state.peakBytes)
+            state.peakBytes = state.liveBytes;
+    }
     return block;
 }
 
@@ -34,6 +42,7 @@ void Release(void* block) {
     if (block == nullptr)
         return;
     --state.live;
+    state.liveBytes -= malloc_usable_size(block);
     std::free(block);
 }
 
@@ -50,6 +59,14 @@ bool AllocationFailed() {
 
 size_t LiveAllocations() {
     return state.live;
+}
+
+size_t PeakBytes() {
+    return state.peakBytes;
+}
+
+void ResetPeakBytes() {
+    state.peakBytes = state.liveBytes;
 }
 
 }  // namespace testsupport

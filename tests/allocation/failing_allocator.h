@@ -14,5 +14,8 @@ void FailNothrowAllocation(size_t n);
 bool AllocationFailed();
 // Blocks held through operator new right now.
 size_t LiveAllocations();
+// The most bytes held through operator new at once since the last call of ResetPeakBytes.
+size_t PeakBytes();
+void ResetPeakBytes();
 
 }  // namespace testsupport

@@ -139,10 +139,12 @@ TEST(BuildXmlDocument, RefusesBodiesThatAreNotWellFormed) {
         {"<?xml version='1.0' encoding='Windows-1252'?><a/>", "encoding expat does not know"},
         {"<a>&#0;</a>", "a character XML does not allow"},
         {"<a>&undefined;</a>", "undefined entity"},
-        {laughs, "entities that expand a billion times"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Build(c.body).result, kXmlNotWellFormed) << c.what;
+    // Entities that expand a billion times: the tree's budget stops the text long before
+    // expat's own protection would.
+    EXPECT_EQ(Build(laughs).result, kXmlNoMemory);
     EXPECT_EQ(Build("<a>" + std::string(126, 'x') + "</a>").result, kXmlOk) << "129 bytes";
     EXPECT_EQ(Build(Padded("", "", 128)).result, kXmlOk) << "a whole document of 128 bytes";
 }
