@@ -80,8 +80,9 @@ int32_t NextBodyCapacity(int32_t capacity, int64_t needed) {
     if (needed > kBodyLimit)
         return 0;
     int64_t grown = capacity > 0 ? capacity : kFirstCapacity;
+    // At least one byte a step: a quarter of a capacity below 4 is 0.
     while (grown < needed)
-        grown += grown / 4;
+        grown += grown >= 4 ? grown / 4 : 1;
     return static_cast<int32_t>(grown < kBodyLimit ? grown : kBodyLimit);
 }
 

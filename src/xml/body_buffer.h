@@ -46,7 +46,8 @@ int32_t CreateBodyBuffer(BodyBuffer** holder);
 void DestroyBodyBuffer(BodyBuffer** holder);
 
 // The capacity Append grows a block of `capacity` bytes to so that it holds `needed` bytes:
-// from 4096 (or the current capacity) a quarter more at a time, cut at kBodyLimit. 0 when
+// from 4096 (or the current capacity) a quarter more at a time (one byte more below 4), cut
+// at kBodyLimit. 0 when
 // needed passes kBodyLimit.
 int32_t NextBodyCapacity(int32_t capacity, int64_t needed);
 

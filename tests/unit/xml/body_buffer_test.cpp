@@ -71,6 +71,14 @@ TEST(BodyBuffer, ReadDeliversWhatRemainsAndSeekStaysInsideTheData) {
     }
     EXPECT_EQ(buffer->Read(buffer.get(), chunk, 7, &count), kBodyOk);
     EXPECT_EQ(std::string(chunk, static_cast<size_t>(count)), "9");
+
+    ASSERT_EQ(buffer->Seek(buffer.get(), 2), kBodyOk);
+    for (int32_t maximum : {0, -1, INT32_MIN}) {
+        count = -1;
+        EXPECT_EQ(buffer->Read(buffer.get(), chunk, maximum, &count), kBodyOk) << maximum;
+        EXPECT_EQ(count, 0) << "a maximum of " << maximum << " delivers nothing";
+        EXPECT_EQ(buffer->readPos, 2) << maximum;
+    }
 }
 
 TEST(BodyBuffer, SeekOnAnEmptyBufferFailsAndReadThenGivesNothing) {
@@ -122,6 +130,11 @@ TEST(BodyBuffer, GrowsFrom4096ByAQuarterAtATime) {
         {INT32_MAX, INT32_MAX, INT32_MAX},
         {0, int64_t{INT32_MAX} + 1, 0},  // past the bound
         {INT32_MAX, INT64_MAX, 0},
+        // A quarter of 1 to 3 is 0: such a capacity grows by a byte at a time until it can.
+        {1, 2, 2},
+        {3, 5, 5},
+        {1, 6, 6},  // 2, 3, 4, then 4 + 1
+        {2, 7, 7},  // 3, 4, 5, 6, 7
     };
     for (const Case& c : cases)
         EXPECT_EQ(NextBodyCapacity(c.capacity, c.needed), c.grown) << c.capacity << " " << c.needed;
