@@ -63,6 +63,10 @@ TEST(ParseMultistatus, ReadsDatesLengthAndTextsAndTheFirstValueWins) {
          "created 1997-12-02T01:42:21Z"},
         {"<D:getlastmodified>Mon, 12 Jan 1998 09:25:56 GMT</D:getlastmodified>",
          "modified 1998-01-12T09:25:56Z"},
+        {"<D:getlastmodified>unknown</D:getlastmodified>"
+         "<D:getlastmodified>Mon, 12 Jan 1998 09:25:56 GMT</D:getlastmodified>"
+         "<D:getlastmodified>Tue, 13 Jan 1998 10:00:00 GMT</D:getlastmodified>",
+         "modified 1998-01-12T09:25:56Z"},
         // A date that reads as 0 leaves room for a later one.
         {"<D:creationdate>never</D:creationdate><D:creationdate/>"
          "<D:creationdate>2000-01-01</D:creationdate><D:creationdate>2001-01-01</D:creationdate>",
@@ -110,6 +114,7 @@ TEST(ParseMultistatus, OwnerAndGroupComeFromTheirChildAndTheLastWins) {
         {"<D:group><x:name xmlns:x='urn:x'>staff</x:name></D:group>", "group \"staff\""},
         {"<D:group><D:href>g1</D:href></D:group><D:group><D:href>g2</D:href></D:group>",
          "group \"g2\""},
+        {"<D:group><D:href>/g/staff</D:href></D:group>", "group \"/g/staff\""},
     };
     ExpectProps(std::begin(cases), std::end(cases));
 }
@@ -158,6 +163,13 @@ TEST(ParseMultistatus, ReadsActiveLocks) {
          "</D:activelock><D:activelock/></D:lockdiscovery>",
          "lockdiscovery\n   activelock shared/none depth=0 owner=\"Jane\" group=\"staff\" "
          "timeout=\"Infinite\" token=\"urn:a\"\n   activelock none/none depth=0"},
+        // A first child without text leaves the element's own text; a group as an href.
+        {"<D:lockdiscovery><D:activelock>"
+         "<D:owner>Ann<D:href/></D:owner><D:group><D:href>/g/staff</D:href></D:group>"
+         "</D:activelock><D:activelock><D:group>staff<D:href/></D:group></D:activelock>"
+         "</D:lockdiscovery>",
+         "lockdiscovery\n   activelock none/none depth=0 owner=\"Ann\" group=\"/g/staff\"\n"
+         "   activelock none/none depth=0 group=\"staff\""},
         {"<D:lockdiscovery/>", "lockdiscovery"},
         {"<D:lockdiscovery><D:activelock/></D:lockdiscovery><D:lockdiscovery/>", "lockdiscovery"},
     };
