@@ -23,8 +23,12 @@ struct Built {
 
 Built Build(const std::string& body) {
     BodyBufferPtr buffer = BodyOf(body);
-    XmlDocument* document = reinterpret_cast<XmlDocument*>(1);
+    // A sentinel that the builder must overwrite; only what it hands out is freed.
+    XmlDocument* const untouched = reinterpret_cast<XmlDocument*>(1);
+    XmlDocument* document = untouched;
     int32_t result = BuildXmlDocument(&document, buffer.get());
+    if (document == untouched)
+        return {result, "the output was not set"};
     XmlDocumentPtr held(document);
     if (result != kXmlOk)
         return {result, document == nullptr ? "" : "document handed out on failure"};
@@ -187,20 +191,20 @@ TEST(BuildXmlDocument, MissingArgumentsAreRefused) {
 // The buffer's own operations are replaced by recording ones, which shows how the builder
 // reads: from position 0 whatever was read before, 128 bytes at a time, once to measure the
 // markup tokens and once for the parser.
-struct RecordingBody {
-    BodyBuffer buffer;
+// BodyBuffer is a base, so an operation gets back to the whole object with a static_cast.
+struct RecordingBody : BodyBuffer {
     std::string calls;
 };
 
 int32_t RecordSeek(BodyBuffer* self, int32_t position) {
-    auto* recording = reinterpret_cast<RecordingBody*>(self);
+    auto* recording = static_cast<RecordingBody*>(self);
     recording->calls += "seek " + std::to_string(position) + ";";
     self->readPos = position;
     return kBodyOk;
 }
 
 int32_t RecordRead(BodyBuffer* self, void* destination, int32_t maximum, int32_t* count) {
-    auto* recording = reinterpret_cast<RecordingBody*>(self);
+    auto* recording = static_cast<RecordingBody*>(self);
     int32_t remaining = self->length - self->readPos;
     *count = maximum < remaining ? maximum : remaining;
     std::memcpy(destination, self->data + self->readPos, static_cast<size_t>(*count));
@@ -223,11 +227,11 @@ TEST(BuildXmlDocument, ReadsTheBufferFromTheStartIn128ByteChunks) {
     for (const Case& c : cases) {
         BodyBufferPtr source = BodyOf(Padded("", "", c.length));
         RecordingBody recording{*source, ""};
-        recording.buffer.Seek = RecordSeek;
-        recording.buffer.Read = RecordRead;
-        recording.buffer.readPos = 50;
+        recording.Seek = RecordSeek;
+        recording.Read = RecordRead;
+        recording.readPos = 50;
         XmlDocument* document = nullptr;
-        EXPECT_EQ(BuildXmlDocument(&document, &recording.buffer), kXmlOk) << c.length;
+        EXPECT_EQ(BuildXmlDocument(&document, &recording), kXmlOk) << c.length;
         FreeXmlDocument(document);
         EXPECT_EQ(recording.calls, c.calls) << c.length;
     }
