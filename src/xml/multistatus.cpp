@@ -13,7 +13,6 @@ namespace vodarezazuv {
 namespace {
 
 constexpr char kDav[] = "DAV:";
-constexpr int32_t kOk = 0;
 
 bool IsDav(const XmlNode* node, const char* localName) {
     return XmlNodeIs(node, localName, kDav);
@@ -31,9 +30,10 @@ int32_t StoreCopy(const char* text, char** field) {
     char* copy = DuplicateText(text).release();
     if (copy == nullptr)
         return kMultistatusNoMemory;
-    delete[] * field;
+    char* replaced = *field;
     *field = copy;
-    return kOk;
+    delete[] replaced;
+    return kMultistatusOk;
 }
 
 // A new all-zero record linked at the end of list; null when memory is short.
@@ -100,17 +100,17 @@ int32_t ReadLockEntry(const XmlNode* element, LockEntry& entry) {
         else if (IsDav(child, "locktype"))
             entry.type = TypeOf(child);
     }
-    return kOk;
+    return kMultistatusOk;
 }
 
 // The owner or group of a lock: the text of its first child (an href, say) or, when that has
 // none, its own text. The first such element wins.
 int32_t ReadLockPrincipal(const XmlNode* element, char** field) {
     if (*field != nullptr)
-        return kOk;
+        return kMultistatusOk;
     const XmlNode* first = element->firstChild;
     const char* text = first != nullptr && first->text != nullptr ? first->text : element->text;
-    return text != nullptr ? StoreCopy(text, field) : kOk;
+    return text != nullptr ? StoreCopy(text, field) : kMultistatusOk;
 }
 
 int32_t ReadActiveLockChild(const XmlNode* child, ActiveLock& lock) {
@@ -132,12 +132,12 @@ int32_t ReadActiveLockChild(const XmlNode* child, ActiveLock& lock) {
         if (IsDav(href, "href") && href->text != nullptr)
             return StoreCopy(href->text, &lock.lockToken);
     }
-    return kOk;
+    return kMultistatusOk;
 }
 
 int32_t ReadActiveLock(const XmlNode* element, ActiveLock& lock) {
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling)
         result = ReadActiveLockChild(child, lock);
     return result;
@@ -174,8 +174,8 @@ int32_t ReadLockList(const XmlNode* element, const char* itemName, RecordList<Re
         return kMultistatusNoMemory;
     FreeRecords(*list, freeStrings);
     *list = fresh;
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling) {
         if (!IsDav(child, itemName))
             continue;
@@ -189,34 +189,26 @@ int32_t ReadLockList(const XmlNode* element, const char* itemName, RecordList<Re
 
 using PropertyRule = int32_t (*)(const XmlNode* element, DavProps& props);
 
-int32_t ReadCreationDate(const XmlNode* element, DavProps& props) {
-    if (element->text != nullptr && props.creationDate == 0)
-        props.creationDate = ParseHttpDate(element->text);
-    return kOk;
-}
-
-int32_t ReadLastModified(const XmlNode* element, DavProps& props) {
-    if (element->text != nullptr && props.lastModified == 0)
-        props.lastModified = ParseHttpDate(element->text);
-    return kOk;
+// creationdate and getlastmodified: the first date that reads as non-zero wins.
+template <uint64_t DavProps::*field>
+int32_t ReadFirstDate(const XmlNode* element, DavProps& props) {
+    if (element->text != nullptr && props.*field == 0)
+        props.*field = ParseHttpDate(element->text);
+    return kMultistatusOk;
 }
 
 int32_t ReadContentLength(const XmlNode* element, DavProps& props) {
     if (element->text != nullptr && props.contentLength == 0)
         props.contentLength = ParseDecimal<int64_t>(element->text);
-    return kOk;
+    return kMultistatusOk;
 }
 
-int32_t ReadDisplayName(const XmlNode* element, DavProps& props) {
-    if (element->text == nullptr || props.displayName != nullptr)
-        return kOk;
-    return StoreCopy(element->text, &props.displayName);
-}
-
-int32_t ReadContentType(const XmlNode* element, DavProps& props) {
-    if (element->text == nullptr || props.contentType != nullptr)
-        return kOk;
-    return StoreCopy(element->text, &props.contentType);
+// displayname and getcontenttype: the first element with text wins.
+template <char* DavProps::*field>
+int32_t ReadFirstText(const XmlNode* element, DavProps& props) {
+    if (element->text == nullptr || props.*field != nullptr)
+        return kMultistatusOk;
+    return StoreCopy(element->text, &(props.*field));
 }
 
 // Only the first child counts: a resource type of another namespace before collection
@@ -224,23 +216,16 @@ int32_t ReadContentType(const XmlNode* element, DavProps& props) {
 int32_t ReadResourceType(const XmlNode* element, DavProps& props) {
     if (element->firstChild != nullptr && props.isCollection == 0)
         props.isCollection = IsDav(element->firstChild, "collection") ? 1 : 0;
-    return kOk;
+    return kMultistatusOk;
 }
 
 // An owner or group property carries its principal as a child (an href); the last wins.
-int32_t ReadPrincipal(const XmlNode* element, char** field) {
+template <char* DavProps::*field>
+int32_t ReadLastPrincipal(const XmlNode* element, DavProps& props) {
     const XmlNode* first = element->firstChild;
     if (first == nullptr || first->text == nullptr)
-        return kOk;
-    return StoreCopy(first->text, field);
-}
-
-int32_t ReadOwner(const XmlNode* element, DavProps& props) {
-    return ReadPrincipal(element, &props.owner);
-}
-
-int32_t ReadGroup(const XmlNode* element, DavProps& props) {
-    return ReadPrincipal(element, &props.group);
+        return kMultistatusOk;
+    return StoreCopy(first->text, &(props.*field));
 }
 
 int32_t ReadSupportedLock(const XmlNode* element, DavProps& props) {
@@ -257,14 +242,14 @@ struct NamedRule {
 };
 
 constexpr NamedRule kPropertyRules[] = {
-    {"creationdate", ReadCreationDate},
-    {"getlastmodified", ReadLastModified},
+    {"creationdate", ReadFirstDate<&DavProps::creationDate>},
+    {"getlastmodified", ReadFirstDate<&DavProps::lastModified>},
     {"getcontentlength", ReadContentLength},
-    {"displayname", ReadDisplayName},
-    {"getcontenttype", ReadContentType},
+    {"displayname", ReadFirstText<&DavProps::displayName>},
+    {"getcontenttype", ReadFirstText<&DavProps::contentType>},
     {"resourcetype", ReadResourceType},
-    {"owner", ReadOwner},
-    {"group", ReadGroup},
+    {"owner", ReadLastPrincipal<&DavProps::owner>},
+    {"group", ReadLastPrincipal<&DavProps::group>},
     {"supportedlock", ReadSupportedLock},
     {"lockdiscovery", ReadLockDiscovery},
 };
@@ -279,7 +264,7 @@ int32_t KeepOtherProperty(const XmlNode* element, DavProps& props) {
     else
         props.otherProps.first = copy;
     props.otherProps.last = copy;
-    return kOk;
+    return kMultistatusOk;
 }
 
 int32_t ReadProperty(const XmlNode* element, DavProps& props) {
@@ -314,8 +299,8 @@ int32_t ReadProp(const XmlNode* element, PropStat& propStat) {
         return kMultistatusNoMemory;
     FreeProps(propStat.props);
     propStat.props = props;
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling)
         result = ReadProperty(child, *props);
     return result;
@@ -329,16 +314,16 @@ int32_t ReadProp(const XmlNode* element, PropStat& propStat) {
 int32_t ReadStatus(const char* text, PropStat& propStat) {
     const char* blank = std::strchr(text, ' ');
     if (blank == nullptr || !IsDigit(blank[1]) || !IsDigit(blank[2]) || !IsDigit(blank[3]))
-        return kOk;
+        return kMultistatusOk;
     const char* code = blank + 1;
     propStat.statusCode = 100 * (code[0] - '0') + 10 * (code[1] - '0') + (code[2] - '0');
     const char* reason = std::strchr(code, ' ');
-    return reason != nullptr ? StoreCopy(reason + 1, &propStat.reasonPhrase) : kOk;
+    return reason != nullptr ? StoreCopy(reason + 1, &propStat.reasonPhrase) : kMultistatusOk;
 }
 
 int32_t ReadPropStat(const XmlNode* element, PropStat& propStat) {
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling) {
         if (IsDav(child, "status")) {
             if (child->text != nullptr && propStat.statusCode == 0 &&
@@ -354,8 +339,8 @@ int32_t ReadPropStat(const XmlNode* element, PropStat& propStat) {
 // A status directly inside response (a resource that failed as a whole) is not read: such
 // a response has no PropStat.
 int32_t ReadResponse(const XmlNode* element, DavResponse& response) {
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling) {
         if (IsDav(child, "href")) {
             if (child->text != nullptr && response.href == nullptr)
@@ -371,8 +356,8 @@ int32_t ReadResponse(const XmlNode* element, DavResponse& response) {
 // The document element's own name is not tested: its response children count whatever it
 // is called.
 int32_t ReadDocumentElement(const XmlNode* element, Multistatus& multistatus) {
-    int32_t result = kOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kOk;
+    int32_t result = kMultistatusOk;
+    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
          child = child->nextSibling) {
         if (!IsDav(child, "response"))
             continue;
@@ -410,10 +395,10 @@ int32_t ParseMultistatus(Multistatus** out, BodyBuffer* buffer) {
     XmlDocumentPtr document(built);
     if (document->root->firstChild != nullptr)
         result = ReadDocumentElement(document->root->firstChild, *multistatus);
-    if (result != kOk)
+    if (result != kMultistatusOk)
         return result;
     *out = multistatus.release();
-    return kOk;
+    return kMultistatusOk;
 }
 
 void FreeMultistatus(Multistatus** holder) {

@@ -12,8 +12,9 @@
 
 namespace vodarezazuv {
 
-// Out of memory while the records are built. ParseMultistatus also passes on the results of
-// BuildXmlDocument.
+// Results of the multistatus operations: 0, and out of memory while the records are built.
+// ParseMultistatus also passes on the results of BuildXmlDocument.
+inline constexpr int32_t kMultistatusOk = 0;
 inline constexpr int32_t kMultistatusNoMemory = 0xFFFB;
 
 // The value of an activelock's depth "infinity".
