@@ -259,5 +259,42 @@ TEST_F(StalledRequestTest, AfterTheQuietPeriodTheHostSeesThePulseOrThePercentAnd
     }
 }
 
+// The upload's closer: the server takes no body, so writes go pending; the closer thread
+// closes the request from outside, the pending write fails and the owner joins the thread.
+TEST_F(RequestTest, TheCloserThreadEndsAStalledUploadAndIsJoinedByItsOwner) {
+    LoopbackServer server([](const HttpRequest&, Reply& reply) { reply.Respond(201, "Created"); });
+    server.HoldBodies();
+    Connect(server.port());
+    NetHandle request = OpenRequest(connection.connectHandle, u"PUT", u"/up", u"HTTP/1.1",
+                                    kWriteRequestFlags, context);
+    ASSERT_NE(request, nullptr);
+    ASSERT_TRUE(NetAddRequestHeaders(request, u"Content-Length: 104857600", UINT32_MAX,
+                                     kNetAddHeaderAdd | kNetAddHeaderReplace));
+    ASSERT_EQ(SendRequestEx(request, nullptr, 8, context), RequestDone);
+    int32_t result = RequestDone;
+    {
+        AbortTarget target;
+        target.handle = request;
+        AbortCloser closer(target);
+        std::vector<char> block(8192, 'b');
+        uint64_t total = 0;
+        uint32_t written = 0;
+        while (result == RequestDone && total < 104857600u) {
+            result = WriteRequestBody(request, block.data(), 8192, &written, context);
+            total += written;
+        }
+        closer.Join();
+        EXPECT_EQ(target.handle.load(), nullptr);
+        EXPECT_LT(total, 104857600u);
+        EXPECT_EQ(written, 0u);
+    }
+    EXPECT_EQ(result, RequestFailed);
+    EXPECT_TRUE(context.lastError == kNetErrorOperationCancelled ||
+                context.lastError == kNetErrorInvalidHandle)
+        << context.lastError;
+    EXPECT_FALSE(NetCloseHandle(request)) << "the closer closed it";
+    server.ReleaseStalls();
+}
+
 }  // namespace
 }  // namespace vodarezazuv
