@@ -102,6 +102,10 @@ inline constexpr uint32_t kNetOptionProxyUsername = 43;        // text, length i
 inline constexpr uint32_t kNetOptionProxyPassword = 44;        // text, length in characters
 inline constexpr uint32_t kNetOptionSecurityCertificate = 35;  // query: the server certificate
 inline constexpr uint32_t kNetOptionClientCertContext = 84;    // path of a PEM or PKCS#12 file
+// A PEM file of the certificate authorities to trust instead of the system's trust store
+// (text, length in characters; empty: the system's again). No WinINet counterpart: tests set
+// it on a session to trust the certificates of their own test authority.
+inline constexpr uint32_t kNetOptionTrustedCaFile = 0x7F000001;
 
 // Security flags (option 31). Setting an ignore flag accepts the problem for the server
 // certificate that the request was last refused with, and for no other certificate.

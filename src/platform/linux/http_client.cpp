@@ -411,6 +411,7 @@ net::TransferSettings Snapshot(Request& request) {
                                     .value_or(net::kDefaultConnectTimeoutMs);
     settings.receiveTimeoutMs = ResolveLocked(request, &net::Options::receiveTimeoutMs)
                                     .value_or(net::kDefaultReceiveTimeoutMs);
+    settings.trustedCaFile = ResolveLocked(request, &net::Options::trustedCaFile).value_or("");
     settings.secure = connect.secure || (request.flags & kNetFlagSecure) != 0;
     settings.pinned = settings.secure && connect.tls->HasPins();
     std::lock_guard lock(request.mutex);
@@ -880,6 +881,13 @@ bool NetSetOption(NetHandle handle, uint32_t option, const void* buffer, uint32_
             std::lock_guard lock(object->mutex);
             (option == kNetOptionProxyUsername ? object->options.proxyUser
                                                : object->options.proxyPassword) = text;
+            return Succeed();
+        }
+        case kNetOptionTrustedCaFile: {
+            std::string path =
+                WideToNativePath(Wide(static_cast<const char16_t*>(buffer), length).c_str());
+            std::lock_guard lock(object->mutex);
+            object->options.trustedCaFile = path;
             return Succeed();
         }
         case kNetOptionSecurityFlags:

@@ -25,6 +25,7 @@ struct Options {
     std::optional<std::string> proxyPassword;
     std::optional<uint32_t> connectTimeoutMs;
     std::optional<uint32_t> receiveTimeoutMs;
+    std::optional<std::string> trustedCaFile;  // a native path
 };
 
 struct Object {

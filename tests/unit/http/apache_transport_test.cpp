@@ -195,5 +195,44 @@ TEST_F(ApacheTransportTest, ANamedProxyWithBasicCredentialsPassesTheRequest) {
     }
 }
 
+TEST_F(ApacheTransportTest, HttpsTrustsTheTestAuthorityAndRefusesBadCertificates) {
+    struct Case {
+        const char* name;
+        std::string url;
+        bool trusted;
+        uint32_t error;  // 0: the listing arrives
+        const char* line;
+    } cases[] = {
+        {"trusted", env["HTTPS_DAV_URL"], true, 0, nullptr},
+        {"unknown authority", env["HTTPS_DAV_URL"], false, kNetErrorInvalidCa,
+         "HTTP error: Invalid Certification Agency"},
+        {"expired", env["EXPIRED_CERT_URL"], true, kNetErrorCertDateInvalid,
+         "HTTP error: Certificate date is invalid"},
+        {"another name", env["WRONG_NAME_CERT_URL"], true, kNetErrorCertCnInvalid,
+         "HTTP error: Certificate CN is invalid"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open("server=" + c.url + "\nssl=1\n");
+        if (c.trusted) {
+            std::u16string ca = U16(env["CA_CERT"]);
+            ASSERT_TRUE(NetSetOption(connection->sessionHandle, kNetOptionTrustedCaFile, ca.c_str(),
+                                     static_cast<uint32_t>(ca.size() + 1)));
+        }
+        HostRecorder::logs.clear();
+        Exchange exchange = Propfind();
+        if (c.error == 0) {
+            EXPECT_EQ(exchange.sent, RequestDone);
+            EXPECT_EQ(exchange.status, 207);
+            EXPECT_NE(exchange.body.find("multistatus"), std::string::npos);
+        } else {
+            EXPECT_EQ(exchange.sent, RequestFailed);
+            EXPECT_EQ(HostRecorder::Lines(), std::vector<std::string>{c.line});
+        }
+        CloseSession(*connection);
+        connection.reset();
+    }
+}
+
 }  // namespace
 }  // namespace vodarezazuv
