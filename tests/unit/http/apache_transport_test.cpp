@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -232,6 +233,67 @@ TEST_F(ApacheTransportTest, HttpsTrustsTheTestAuthorityAndRefusesBadCertificates
         CloseSession(*connection);
         connection.reset();
     }
+}
+
+// A server whose handshake wants a client certificate: the send fails with 12044, the
+// connection's certificate is taken from the store beside the settings file and the same
+// request is sent again, as the operations do.
+TEST_F(ApacheTransportTest, AClientCertificateFromTheStoreAnswersTheHandshake) {
+    struct Case {
+        const char* name;
+        std::string file;    // copied into the store
+        std::string serial;  // the ssl_cert_serial setting
+        bool attached;
+    } cases[] = {
+        {"PEM", env["CLIENT_CERT_PEM"], "oQUEAwIB", true},
+        {"PKCS#12", env["CLIENT_CERT_P12"], "OQUEAWIBmore", true},
+        {"another serial", env["CLIENT_CERT_PEM"], "AQIDBA==", false},
+    };
+    std::filesystem::create_directory(dir.File("certificates"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CloseCertificateStore();
+        std::filesystem::remove_all(dir.File("certificates"));
+        std::filesystem::create_directory(dir.File("certificates"));
+        std::filesystem::copy_file(c.file, dir.File("certificates/mine") +
+                                               std::filesystem::path(c.file).extension().string());
+        std::u16string settings = U16(file);
+        CopyBoundedW(Plugin().settingsPath, settings.c_str(), kNameLimit);
+        Open("server=" + env["CLIENT_CERT_HANDSHAKE_URL"] + "\nssl=1\nssl_cert_issuer=" +
+             env["CLIENT_CERT_CN"] + "\nssl_cert_serial=" + c.serial + "\n");
+        std::u16string ca = U16(env["CA_CERT"]);
+        ASSERT_TRUE(NetSetOption(connection->sessionHandle, kNetOptionTrustedCaFile, ca.c_str(),
+                                 static_cast<uint32_t>(ca.size() + 1)));
+        RequestContext context;
+        BeginRequestContext(*connection, context);
+        NetHandle request =
+            OpenRequest(connection->connectHandle, u"PROPFIND", u"/dav/", u"HTTP/1.1",
+                        connection->requestFlags | kReadRequestFlags, context);
+        ASSERT_NE(request, nullptr);
+        HostRecorder::logs.clear();
+        EXPECT_EQ(SendRequest(request, u"Depth: 0\r\n", UINT32_MAX, nullptr, 0, context),
+                  RequestFailed);
+        EXPECT_EQ(context.lastError, kNetErrorClientAuthCertNeeded);
+        SelectClientCertificate(*connection, request);
+        int32_t resent = SendRequest(request, u"Depth: 0\r\n", UINT32_MAX, nullptr, 0, context);
+        std::vector<std::string> lines = HostRecorder::Lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "HTTP error: A client certificate is needed for authentication");
+        if (c.attached) {
+            EXPECT_EQ(lines[1],
+                      "Re-Sending request using client certificate: " + env["CLIENT_CERT_CN"]);
+            EXPECT_EQ(resent, RequestDone);
+            EXPECT_EQ(ReadResponseStatus(request, 0, 0), 207);
+        } else {
+            EXPECT_EQ(resent, RequestFailed);
+            EXPECT_EQ(lines[1], lines[0]) << "sent again as it was";
+        }
+        NetCloseHandle(request);
+        EndRequestContext(*connection, context);
+        CloseSession(*connection);
+        connection.reset();
+    }
+    CloseCertificateStore();
 }
 
 }  // namespace
