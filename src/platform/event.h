@@ -11,11 +11,11 @@ namespace vodarezazuv {
 
 class AutoResetEvent {
   public:
+    // Notifies under the lock: a waiter that returns and destroys the event cannot do so
+    // before Set is done with it.
     void Set() {
-        {
-            std::lock_guard lock(mutex_);
-            signalled_ = true;
-        }
+        std::lock_guard lock(mutex_);
+        signalled_ = true;
         changed_.notify_one();
     }
     void Reset() {

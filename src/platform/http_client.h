@@ -177,7 +177,9 @@ NetHandle NetConnect(NetHandle session, const char16_t* server, uint16_t port, c
                      const char16_t* password, uint32_t service, uint32_t flags, uintptr_t context);
 
 // The status callback of a handle; handles opened from it later inherit it. Returns the
-// previous one, or kNetInvalidStatusCallback for an invalid handle.
+// previous one, or kNetInvalidStatusCallback for an invalid handle. For a request it returns
+// only once a notification running the previous callback has ended, so that afterwards the
+// old callback and context value are no longer used.
 NetStatusCallback NetSetStatusCallback(NetHandle handle, NetStatusCallback callback);
 
 // A request handle: method, object (escaped path), version ("HTTP/1.0" or "HTTP/1.1";

@@ -243,9 +243,17 @@ NetStatusCallback NetSetStatusCallback(NetHandle handle, NetStatusCallback callb
         Fail(kNetErrorInvalidHandle);
         return kNetInvalidStatusCallback;
     }
-    std::lock_guard lock(object->mutex);
-    NetStatusCallback previous = object->callback;
-    object->callback = callback;
+    NetStatusCallback previous;
+    {
+        std::lock_guard lock(object->mutex);
+        previous = object->callback;
+        object->callback = callback;
+    }
+    // Once this returns, the previous callback of a request runs no more: a caller may then
+    // free what its context value points at.
+    if (object->kind == Kind::Request) {
+        std::lock_guard delivered(static_cast<Request&>(*object).delivery);
+    }
     Succeed();
     return previous;
 }
