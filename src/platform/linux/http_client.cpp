@@ -540,14 +540,17 @@ bool NetWriteFile(NetHandle handle, const void* data, uint32_t count, uint32_t* 
             return Fail(kNetErrorIncorrectHandleState);
         if (exchange.done && exchange.doneError != 0)
             return Fail(exchange.doneError);
-        if (AnsweredEarly(exchange)) {
+        // More than the declared length is the caller's mistake, also when the server has
+        // answered already (checked first, so the answer's timing does not decide).
+        if (exchange.uploadDeclared >= 0 &&
+            exchange.uploadAccepted + count > static_cast<uint64_t>(exchange.uploadDeclared))
+            return Fail(kNetErrorInvalidParameter);
+        if (AnsweredEarly(exchange)) {  // dropped, yet counted against the declared length
+            exchange.uploadAccepted += count;
             if (written != nullptr)
                 *written = count;
             return Succeed();
         }
-        if (exchange.uploadDeclared >= 0 &&
-            exchange.uploadAccepted + count > static_cast<uint64_t>(exchange.uploadDeclared))
-            return Fail(kNetErrorInvalidParameter);  // more than the declared length
         exchange.uploadAccepted += count;
         paused = exchange.sendPaused;
         size_t room = net::kUploadLimit - std::min(net::kUploadLimit, exchange.upload.size());
