@@ -102,6 +102,10 @@ inline constexpr uint32_t kNetOptionProxyUsername = 43;        // text, length i
 inline constexpr uint32_t kNetOptionProxyPassword = 44;        // text, length in characters
 inline constexpr uint32_t kNetOptionSecurityCertificate = 35;  // query: the server certificate
 inline constexpr uint32_t kNetOptionClientCertContext = 84;    // path of a PEM or PKCS#12 file
+// A PEM file of the certificate authorities to trust instead of the system's trust store
+// (text, length in characters; empty: the system's again). No WinINet counterpart: tests set
+// it on a session to trust the certificates of their own test authority.
+inline constexpr uint32_t kNetOptionTrustedCaFile = 0x7F000001;
 
 // Security flags (option 31). Setting an ignore flag accepts the problem for the server
 // certificate that the request was last refused with, and for no other certificate.
@@ -173,7 +177,9 @@ NetHandle NetConnect(NetHandle session, const char16_t* server, uint16_t port, c
                      const char16_t* password, uint32_t service, uint32_t flags, uintptr_t context);
 
 // The status callback of a handle; handles opened from it later inherit it. Returns the
-// previous one, or kNetInvalidStatusCallback for an invalid handle.
+// previous one, or kNetInvalidStatusCallback for an invalid handle. For a request it returns
+// only once a notification running the previous callback has ended, so that afterwards the
+// old callback and context value are no longer used.
 NetStatusCallback NetSetStatusCallback(NetHandle handle, NetStatusCallback callback);
 
 // A request handle: method, object (escaped path), version ("HTTP/1.0" or "HTTP/1.1";

@@ -243,9 +243,17 @@ NetStatusCallback NetSetStatusCallback(NetHandle handle, NetStatusCallback callb
         Fail(kNetErrorInvalidHandle);
         return kNetInvalidStatusCallback;
     }
-    std::lock_guard lock(object->mutex);
-    NetStatusCallback previous = object->callback;
-    object->callback = callback;
+    NetStatusCallback previous;
+    {
+        std::lock_guard lock(object->mutex);
+        previous = object->callback;
+        object->callback = callback;
+    }
+    // Once this returns, the previous callback of a request runs no more: a caller may then
+    // free what its context value points at.
+    if (object->kind == Kind::Request) {
+        std::lock_guard delivered(static_cast<Request&>(*object).delivery);
+    }
     Succeed();
     return previous;
 }
@@ -411,6 +419,7 @@ net::TransferSettings Snapshot(Request& request) {
                                     .value_or(net::kDefaultConnectTimeoutMs);
     settings.receiveTimeoutMs = ResolveLocked(request, &net::Options::receiveTimeoutMs)
                                     .value_or(net::kDefaultReceiveTimeoutMs);
+    settings.trustedCaFile = ResolveLocked(request, &net::Options::trustedCaFile).value_or("");
     settings.secure = connect.secure || (request.flags & kNetFlagSecure) != 0;
     settings.pinned = settings.secure && connect.tls->HasPins();
     std::lock_guard lock(request.mutex);
@@ -531,14 +540,17 @@ bool NetWriteFile(NetHandle handle, const void* data, uint32_t count, uint32_t* 
             return Fail(kNetErrorIncorrectHandleState);
         if (exchange.done && exchange.doneError != 0)
             return Fail(exchange.doneError);
-        if (AnsweredEarly(exchange)) {
+        // More than the declared length is the caller's mistake, also when the server has
+        // answered already (checked first, so the answer's timing does not decide).
+        if (exchange.uploadDeclared >= 0 &&
+            exchange.uploadAccepted + count > static_cast<uint64_t>(exchange.uploadDeclared))
+            return Fail(kNetErrorInvalidParameter);
+        if (AnsweredEarly(exchange)) {  // dropped, yet counted against the declared length
+            exchange.uploadAccepted += count;
             if (written != nullptr)
                 *written = count;
             return Succeed();
         }
-        if (exchange.uploadDeclared >= 0 &&
-            exchange.uploadAccepted + count > static_cast<uint64_t>(exchange.uploadDeclared))
-            return Fail(kNetErrorInvalidParameter);  // more than the declared length
         exchange.uploadAccepted += count;
         paused = exchange.sendPaused;
         size_t room = net::kUploadLimit - std::min(net::kUploadLimit, exchange.upload.size());
@@ -880,6 +892,13 @@ bool NetSetOption(NetHandle handle, uint32_t option, const void* buffer, uint32_
             std::lock_guard lock(object->mutex);
             (option == kNetOptionProxyUsername ? object->options.proxyUser
                                                : object->options.proxyPassword) = text;
+            return Succeed();
+        }
+        case kNetOptionTrustedCaFile: {
+            std::string path =
+                WideToNativePath(Wide(static_cast<const char16_t*>(buffer), length).c_str());
+            std::lock_guard lock(object->mutex);
+            object->options.trustedCaFile = path;
             return Succeed();
         }
         case kNetOptionSecurityFlags:

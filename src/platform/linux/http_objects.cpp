@@ -111,6 +111,7 @@ std::optional<Notice> Settle(const std::shared_ptr<Request>& request) {
 }
 
 void Deliver(const Notice& notice) {
+    std::lock_guard delivering(notice.request->delivery);
     NetStatusCallback callback;
     uintptr_t context;
     {

@@ -25,6 +25,7 @@ struct Options {
     std::optional<std::string> proxyPassword;
     std::optional<uint32_t> connectTimeoutMs;
     std::optional<uint32_t> receiveTimeoutMs;
+    std::optional<std::string> trustedCaFile;  // a native path
 };
 
 struct Object {
@@ -148,6 +149,9 @@ struct Request : Object {
     std::string clientCertPath;
     bool clientCertIsPkcs12 = false;
     uint32_t securityFlags = 0;
+    // Held while a notification runs the callback, so that replacing the callback waits for
+    // a delivery in progress (recursive: a callback may replace it itself).
+    std::recursive_mutex delivery;
 
     Exchange exchange;
     void* easy = nullptr;  // the CURL handle; created, used and freed on the worker only

@@ -233,9 +233,12 @@ bool InstallTlsChecks(void* easy, const std::shared_ptr<TlsState>& state) {
 }
 
 uint32_t VerifyResultError(long verifyResult) {
-    if (verifyResult == X509_V_OK || verifyResult == X509_V_ERR_HOSTNAME_MISMATCH ||
+    // libcurl checks the name after a verified chain; a mismatch there leaves the result
+    // "unspecified" (1) rather than OK.
+    if (verifyResult == X509_V_OK || verifyResult == X509_V_ERR_UNSPECIFIED ||
+        verifyResult == X509_V_ERR_HOSTNAME_MISMATCH ||
         verifyResult == X509_V_ERR_IP_ADDRESS_MISMATCH)
-        return kNetErrorCertCnInvalid;  // libcurl checks the name after a verified chain
+        return kNetErrorCertCnInvalid;
     if (verifyResult == X509_V_ERR_CERT_REVOKED)
         return kNetErrorSecCertRevoked;
     if (IsDateProblem(static_cast<int>(verifyResult)))

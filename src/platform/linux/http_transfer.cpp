@@ -287,6 +287,8 @@ void SetTls(CURL* easy, const TransferSettings& settings, Transfer& transfer) {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     // With accepted certificates the TLS checks decide on the name themselves.
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, settings.pinned ? 0L : 2L);
+    if (!settings.trustedCaFile.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, settings.trustedCaFile.c_str());
     transfer.hasClientCert = !settings.clientCertPath.empty();
     curl_easy_setopt(easy, CURLOPT_SSLCERT, OrNull(settings.clientCertPath));
     curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, settings.clientCertIsPkcs12 ? "P12" : "PEM");

@@ -40,6 +40,7 @@ struct TransferSettings {
     bool secure = false;
     bool pinned = false;
     std::string clientCertPath;
+    std::string trustedCaFile;  // empty: the system's trust store
     bool clientCertIsPkcs12 = false;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -615,6 +616,54 @@ TEST_F(HttpClientTest, AFailureWithoutABetterNumberIsExtendedWithLibcurlsWords) 
     EXPECT_EQ(error, kNetErrorExtended);
     EXPECT_GT(length, 0u);
     EXPECT_EQ(std::u16string(text).size(), length);
+}
+
+// A callback still running when the request's callback is replaced: the replacement waits
+// for it, so the caller may free the old context afterwards. The callback holds on until the
+// replacement has returned or 300 ms have passed; it must find it not yet returned.
+struct SlowCallback {
+    static inline std::promise<void> entered;
+    static inline std::promise<void> left;
+    static inline std::atomic<bool> replaced{false};
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline bool sawReplacedEarly = false;
+    static void Callback(NetHandle, uintptr_t, uint32_t status, void*, uint32_t) {
+        if (status != kNetStatusRequestComplete)
+            return;
+        entered.set_value();
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(300), [] { return replaced.load(); });
+        sawReplacedEarly = replaced.load();
+        lock.unlock();
+        left.set_value();
+    }
+    static void Quiet(NetHandle, uintptr_t, uint32_t, void*, uint32_t) {}
+};
+
+TEST_F(HttpClientTest, ReplacingACallbackWaitsForANotificationInProgress) {
+    testsupport::LoopbackServer server(
+        [](const testsupport::HttpRequest&, testsupport::Reply& reply) {
+            reply.Respond(200, "OK", {}, "x");
+        });
+    NetHandle request = Open(Connect(server.port()), u"GET", u"/");
+    NetSetStatusCallback(request, SlowCallback::Callback);
+    SlowCallback::entered = std::promise<void>();
+    SlowCallback::left = std::promise<void>();
+    SlowCallback::replaced = false;
+    std::future<void> entered = SlowCallback::entered.get_future();
+    std::future<void> left = SlowCallback::left.get_future();
+    bool sent = NetSendRequest(request, nullptr, 0, nullptr, 0);
+    ASSERT_TRUE(!sent && NetLastError() == kNetErrorIoPending) << "the send completes later";
+    entered.wait();
+    NetSetStatusCallback(request, SlowCallback::Quiet);
+    {
+        std::lock_guard lock(SlowCallback::mutex);
+        SlowCallback::replaced = true;
+    }
+    SlowCallback::changed.notify_all();
+    left.wait();
+    EXPECT_FALSE(SlowCallback::sawReplacedEarly);
 }
 
 TEST_F(HttpClientTest, ClosedAndUnknownHandlesFailWithoutTouchingMemory) {
