@@ -2,6 +2,7 @@
 // reaches an open connection: every file command ends with the result the host gets for a
 // connection that is not open. Connection management at the root comes with the connection
 // dialog.
+#include "http/connection.h"
 #include "plugin/plugin_state.h"
 #include "plugin/registry.h"
 #include "util/bounded_text.h"
@@ -15,13 +16,15 @@ int32_t FsDisconnectW(char16_t* disconnectRoot) {
         return 1;
     char16_t name[kLongPathLimit + 1];
     ConnectionNameOf(disconnectRoot, name, kLongPathLimit);
-    if (FindConnection(Registry(), name) == nullptr)
+    Connection* connection = FindConnection(Registry(), name);
+    if (connection == nullptr)
         return 1;
     char16_t line[kNameLimit + 1] = u"DISCONNECT \\";
     AppendBoundedW(line, name, kNameLimit);
     PluginState& plugin = Plugin();
     if (plugin.hostLog != nullptr)
         plugin.hostLog(plugin.pluginNumber, LogTypeDisconnect, line);
+    CloseSession(*connection);
     SetConnection(Registry(), name, nullptr);
     return 1;
 }
