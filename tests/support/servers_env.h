@@ -37,3 +37,33 @@ inline std::streamoff FileSize(const std::string& path) {
 }
 
 }  // namespace testsupport
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <set>
+
+namespace testsupport {
+
+// The names of a set (directories with a trailing "/") that the server's seed made in folder
+// relative of the DAV root: those whose time on disk is the seed's. Tests running at the
+// same time make folders of their own beside them, which this leaves out.
+inline std::set<std::string> SeededNames(const std::set<std::string>& names,
+                                         std::map<std::string, std::string>& env,
+                                         const std::string& relative = "") {
+    struct tm seed {};
+    strptime(env["SEED_MTIME"].c_str(), "%Y-%m-%dT%H:%M:%SZ", &seed);
+    time_t seedTime = timegm(&seed);
+    std::set<std::string> seeded;
+    for (const std::string& name : names) {
+        std::string bare =
+            !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
+        struct stat status {};
+        std::string path = env["DAV_ROOT"] + "/" + relative + (relative.empty() ? "" : "/") + bare;
+        if (lstat(path.c_str(), &status) == 0 && status.st_mtime == seedTime)
+            seeded.insert(name);
+    }
+    return seeded;
+}
+
+}  // namespace testsupport

@@ -94,6 +94,9 @@ class ApacheListingTest : public ::testing::Test {
             names.insert(item.path().filename().string() + (item.is_directory() ? "/" : ""));
         return names;
     }
+    std::set<std::string> Seeded(const std::set<std::string>& names) {
+        return testsupport::SeededNames(names, env);
+    }
     std::string Logs() {
         std::string all;
         for (const auto& log : HostRecorder::logs)
@@ -121,8 +124,11 @@ TEST_F(ApacheListingTest, TheDavFolderListsAsOnTheServersDisk) {
     std::streamoff logStart = testsupport::FileSize(env["APACHE_ACCESS_LOG"]);
     Listed listed = List(connection->basePath);
     ASSERT_EQ(listed.result, 0) << Logs();
-    EXPECT_EQ(listed.names, DiskNames("")) << "names with spaces, umlauts, % and #";
+    EXPECT_EQ(Seeded(listed.names), Seeded(DiskNames(""))) << "names with spaces, umlauts, % and #";
+    EXPECT_GE(Seeded(listed.names).size(), 10u);
     for (const WIN32_FIND_DATAW& record : listed.records) {
+        if (Seeded({U8(record.name)}).empty())
+            continue;  // a folder of a test running beside this one
         struct stat status {};
         std::string path = env["DAV_ROOT"] + "/" + U8(record.name);
         ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
@@ -170,6 +176,51 @@ TEST_F(ApacheListingTest, NestedCollectionsAndTheFiveGibFile) {
     HostRecorder::logs.clear();
     EXPECT_EQ(List(u"/dav\\no such folder").result, 1);
     EXPECT_NE(Logs().find("Error: 404 Not Found"), std::string::npos) << Logs();
+}
+
+TEST_F(ApacheListingTest, OneResourcesPropertiesAreAskedForByItsOwnUrl) {
+    Open("server=" + env["DAV_URL"] + "\nutf8urls=1\n");
+    struct Case {
+        std::u16string path;
+        const char* target;  // the request target
+        std::string name;
+        bool directory;
+        uint64_t size;
+    } cases[] = {
+        {u"/dav\\name with spaces.txt", "/dav/name%20with%20spaces.txt", "name with spaces.txt",
+         false, fs::file_size(env["DAV_ROOT"] + "/name with spaces.txt")},
+        {u"/dav\\nested", "/dav/nested", "nested", true, 0},
+        {u"/dav\\large\\five-gib.bin", "/dav/large/five-gib.bin", "five-gib.bin", false,
+         uint64_t{5} << 30},
+    };
+    for (const Case& c : cases) {
+        HostRecorder::logs.clear();
+        std::streamoff start = testsupport::FileSize(env["APACHE_ACCESS_LOG"]);
+        ListingCursor* cursor = nullptr;
+        ASSERT_EQ(DavQueryResource(*connection, c.path.c_str(), &cursor), 0) << Logs();
+        WIN32_FIND_DATAW record;
+        ListingCursor* handed = nullptr;
+        ASSERT_EQ(FillFindData(cursor, &record, &handed), 0) << c.name;
+        EXPECT_EQ(handed, cursor);
+        EXPECT_EQ(U8(record.name), c.name);
+        EXPECT_EQ((record.attributes & FileAttributeDirectory) != 0, c.directory) << c.name;
+        if (!c.directory) {
+            EXPECT_EQ((uint64_t{record.sizeHigh} << 32) | record.sizeLow, c.size) << c.name;
+        }
+        EXPECT_NE(handed->props, nullptr);
+        EXPECT_EQ(FillFindData(cursor, &record), 1) << "one resource, one entry";
+        FreeListing(cursor);
+        std::string access = testsupport::FileTail(env["APACHE_ACCESS_LOG"], start);
+        EXPECT_NE(access.find(std::string("request=\"PROPFIND ") + c.target + " HTTP/1.1\""),
+                  std::string::npos)
+            << access;
+        EXPECT_NE(Logs().find("=================\nFile info: " + U8(c.path) + "\n"),
+                  std::string::npos)
+            << Logs();
+    }
+    ListingCursor* cursor = reinterpret_cast<ListingCursor*>(1);
+    EXPECT_EQ(DavQueryResource(*connection, u"/dav\\missing.txt", &cursor), 1);
+    EXPECT_EQ(cursor, nullptr);
 }
 
 TEST_F(ApacheListingTest, AWindows1252ConnectionListsLatin1NamesOnDisk) {
@@ -274,7 +325,7 @@ TEST_F(ApacheListingTest, CertificateProblemsAreAskedAboutAndAcceptedOnlyWhenThe
         Listed listed = List(connection->basePath);
         EXPECT_EQ(listed.result, c.result) << c.what << "\n" << Logs();
         if (c.result == 0) {
-            EXPECT_EQ(listed.names, DiskNames("")) << c.what;
+            EXPECT_EQ(Seeded(listed.names), Seeded(DiskNames(""))) << c.what;
         }
         if (c.attachFrontEnd) {
             ASSERT_FALSE(frontEnd.questions.empty()) << c.what;
@@ -325,7 +376,7 @@ TEST_F(ApacheListingTest, TheClientCertificateIsOfferedWhenTheServerAsksForIt) {
             << c.what << "\n"
             << Logs();
         if (c.result == 0) {
-            EXPECT_EQ(listed.names, DiskNames(""));
+            EXPECT_EQ(Seeded(listed.names), Seeded(DiskNames("")));
             EXPECT_NE(Logs().find("Re-Sending request using client certificate: " +
                                   env["CLIENT_CERT_CN"]),
                       std::string::npos)
