@@ -305,7 +305,7 @@ int32_t DavMoveOrCopy(Connection& connection, const char16_t* sourcePath,
             return NamespaceDone;
         if (status == 412 && overwrite == 0)
             return NamespaceTargetExists;
-        if (redirect[0] == 0)
+        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
             break;
         LogLine(kRedirectingLine);
         LogLine(redirect);
@@ -335,7 +335,7 @@ int32_t DavDelete(Connection& connection, const char16_t* remotePath, int32_t is
                                     OnCertificateRequest::SendAgain, 64, &redirect);
         if (IsWholeSuccess(status))
             return NamespaceDone;
-        if (redirect[0] == 0)
+        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
             break;
         LogLine(kRedirectingLine);
         LogLine(redirect);
