@@ -172,7 +172,7 @@ enum class OnCertificateRequest { SendAgain, Fail };
 // opened, not sent, aborted).
 int32_t RunAttempt(Connection& connection, RequestContext& context, const char16_t* method,
                    const char16_t* object, const char16_t* headers, OnCertificateRequest policy,
-                   uint32_t piece, char16_t (*redirect)[kLongPathLimit + 1]) {
+                   uint32_t piece, PathBuffer* redirect) {
     if (redirect != nullptr)
         (*redirect)[0] = 0;
     RequestHandle request(OpenRequest(connection.connectHandle, method, object, kVersion,
