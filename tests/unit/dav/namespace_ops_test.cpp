@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -22,6 +20,7 @@
 #include "http/auth.h"
 #include "http/connection.h"
 #include "plugin/plugin_state.h"
+#include "servers_env.h"
 #include "temp_dir.h"
 
 namespace vodarezazuv {
@@ -31,21 +30,6 @@ namespace fs = std::filesystem;
 using testing_http::HostRecorder;
 using testsupport::U16;
 using testsupport::U8;
-
-std::map<std::string, std::string> ServersEnv() {
-    std::map<std::string, std::string> values;
-    const char* path = std::getenv("VODAREZAZUV_SERVERS_ENV");
-    if (path == nullptr)
-        return values;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
 
 size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
     size_t count = 0;
@@ -61,7 +45,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 class ServersTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        env = ServersEnv();
+        env = testsupport::ServersEnv();
         if (env.empty())
             GTEST_SKIP() << "needs the servers fixture (VODAREZAZUV_SERVERS_ENV)";
         folder = std::string("namespace-") +
