@@ -1,6 +1,10 @@
 // The keys of the test servers' env file (scripts/servers/start.sh), which the ctest fixture
-// "servers" names in VODAREZAZUV_SERVERS_ENV. Empty when the variable is not set.
+// "servers" names in VODAREZAZUV_SERVERS_ENV. Empty when the variable is not set (the test
+// then skips); a variable that names no readable file fails the test, so that a fixture
+// that went wrong never passes as skipped.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +25,8 @@ inline std::map<std::string, std::string> ServersEnv() {
         if (equals != std::string::npos)
             values[line.substr(0, equals)] = line.substr(equals + 1);
     }
+    if (values.empty())
+        ADD_FAILURE() << "VODAREZAZUV_SERVERS_ENV names \"" << path << "\", which holds no keys";
     return values;
 }
 

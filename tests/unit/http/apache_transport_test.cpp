@@ -15,6 +15,7 @@
 #include "http/connection.h"
 #include "http/request.h"
 #include "http/response.h"
+#include "servers_env.h"
 #include "settings/password.h"
 #include "temp_dir.h"
 
@@ -24,21 +25,6 @@ namespace {
 using testing_http::HostRecorder;
 using testsupport::U16;
 using testsupport::U8;
-
-std::map<std::string, std::string> ServersEnv() {
-    std::map<std::string, std::string> values;
-    const char* path = std::getenv("VODAREZAZUV_SERVERS_ENV");
-    if (path == nullptr)
-        return values;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
 
 std::string Scrambled(const std::string& password) {
     char16_t out[kNameLimit + 1];
@@ -55,7 +41,7 @@ struct Exchange {
 class ApacheTransportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        env = ServersEnv();
+        env = testsupport::ServersEnv();
         if (env.empty())
             GTEST_SKIP() << "needs the servers fixture (VODAREZAZUV_SERVERS_ENV)";
     }
