@@ -441,14 +441,8 @@ int32_t SendWithRecovery(const Connection& connection, NetHandle request, const 
                     NetCloseHandle(request);
                     return RequestFailed;
                 }
-                if (error == kNetErrorSecCertNoRev || error == kNetErrorSecCertRevFailed) {
-                    uint32_t flags = 0;
-                    uint32_t length = sizeof flags;
-                    if (!NetQueryOption(request, kNetOptionSecurityFlags, &flags, &length))
-                        flags = 0;
-                    flags |= kNetSecurityIgnoreRevocation;
-                    NetSetOption(request, kNetOptionSecurityFlags, &flags, sizeof flags);
-                }
+                if (error == kNetErrorSecCertNoRev || error == kNetErrorSecCertRevFailed)
+                    AddSecurityFlags(request, kNetSecurityIgnoreRevocation);
                 break;
             }
             case kNetErrorClientAuthCertNeeded:

@@ -32,14 +32,8 @@ bool AcceptCertificateProblem(NetHandle request, uint32_t error, uint32_t flags)
     if (!ConfirmQuestion(question, kCertificateCaption))
         return false;
     uint32_t ignore = IgnoreFlagsFor(error);
-    if ((flags & kErrorDialogChangeOptions) != 0 && ignore != 0) {
-        uint32_t security = 0;
-        uint32_t length = sizeof security;
-        if (!NetQueryOption(request, kNetOptionSecurityFlags, &security, &length))
-            security = 0;
-        security |= ignore;
-        NetSetOption(request, kNetOptionSecurityFlags, &security, sizeof security);
-    }
+    if ((flags & kErrorDialogChangeOptions) != 0 && ignore != 0)
+        AddSecurityFlags(request, ignore);
     return true;
 }
 
@@ -64,6 +58,15 @@ bool EnterCredentials(NetHandle request, uint32_t flags) {
 }
 
 }  // namespace
+
+void AddSecurityFlags(NetHandle request, uint32_t flags) {
+    uint32_t security = 0;
+    uint32_t length = sizeof security;
+    if (!NetQueryOption(request, kNetOptionSecurityFlags, &security, &length))
+        security = 0;
+    security |= flags;
+    NetSetOption(request, kNetOptionSecurityFlags, &security, sizeof security);
+}
 
 uint32_t IgnoreFlagsFor(uint32_t error) {
     switch (error) {

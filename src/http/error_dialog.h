@@ -19,6 +19,9 @@ inline constexpr uint32_t kErrorDialogGenerateData = 4;
 // whose caller switches revocation checking off itself).
 uint32_t IgnoreFlagsFor(uint32_t error);
 
+// Adds flags to the request's security flags (option 31).
+void AddSecurityFlags(NetHandle request, uint32_t flags);
+
 // Asks about error of request. 0 when the user accepted (send the request again), else
 // kNetErrorCancelled: the user refused, there is no front end to ask, or the problem cannot
 // be accepted (a revoked certificate).

@@ -47,9 +47,20 @@ inline std::streamoff FileSize(const std::string& path) {
 #include <sys/stat.h>
 
 #include <ctime>
+#include <filesystem>
 #include <set>
 
 namespace testsupport {
+
+// The names in folder relative of the DAV root on the server's disk, directories with a
+// trailing "/".
+inline std::set<std::string> DavDiskNames(std::map<std::string, std::string>& env,
+                                          const std::string& relative) {
+    std::set<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(env["DAV_ROOT"] + "/" + relative))
+        names.insert(item.path().filename().string() + (item.is_directory() ? "/" : ""));
+    return names;
+}
 
 // The names of a set (directories with a trailing "/") that the server's seed made in folder
 // relative of the DAV root: those whose time on disk is the seed's. Tests running at the

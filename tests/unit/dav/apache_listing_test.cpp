@@ -87,12 +87,8 @@ class ApacheListingTest : public ::testing::Test {
         FreeListing(cursor);
         return listed;
     }
-    // The names of a folder on the server's disk, directories with a trailing "/".
     std::set<std::string> DiskNames(const std::string& relative) {
-        std::set<std::string> names;
-        for (const auto& item : fs::directory_iterator(env["DAV_ROOT"] + "/" + relative))
-            names.insert(item.path().filename().string() + (item.is_directory() ? "/" : ""));
-        return names;
+        return testsupport::DavDiskNames(env, relative);
     }
     std::set<std::string> Seeded(const std::set<std::string>& names) {
         return testsupport::SeededNames(names, env);
