@@ -202,7 +202,8 @@ TEST_F(ApacheBrowsing, ANamedProxyWithAndWithoutCredentials) {
         std::set<std::string> names = Names(u"\\viaproxy", &error);
         if (c.listed) {
             EXPECT_EQ(Seeded(names), Seeded(DiskNames(""))) << Logs();
-            std::string access = testsupport::FileTail(env["APACHE_ACCESS_LOG"], start);
+            std::string access = testsupport::LogTailWith(env["APACHE_ACCESS_LOG"], start,
+                                                          "via=\"1.1 vodarezazuv-proxy");
             EXPECT_NE(access.find("via=\"1.1 vodarezazuv-proxy"), std::string::npos) << access;
         } else {
             EXPECT_TRUE(names.empty());

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
@@ -35,6 +37,20 @@ inline std::string FileTail(const std::string& path, std::streamoff offset) {
     std::ifstream file(path, std::ios::binary);
     file.seekg(offset);
     return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// The tail of a log from offset on, once it holds needle (or after five seconds): Apache
+// writes a request's line only after the answer is out.
+inline std::string LogTailWith(const std::string& path, std::streamoff offset,
+                               const std::string& needle) {
+    std::string tail;
+    for (int i = 0; i < 50; ++i) {
+        tail = FileTail(path, offset);
+        if (tail.find(needle) != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return tail;
 }
 
 inline std::streamoff FileSize(const std::string& path) {

@@ -137,7 +137,8 @@ TEST_F(ApacheListingTest, TheDavFolderListsAsOnTheServersDisk) {
                 << path;
         }
     }
-    std::string access = testsupport::FileTail(env["APACHE_ACCESS_LOG"], logStart);
+    std::string access =
+        testsupport::LogTailWith(env["APACHE_ACCESS_LOG"], logStart, "PROPFIND \"/dav/\" 207");
     EXPECT_NE(access.find("PROPFIND \"/dav/\" 207"), std::string::npos) << access;
     std::string logs = Logs();
     EXPECT_NE(logs.find("=================\nGet dir: /dav\n"), std::string::npos) << logs;
@@ -206,10 +207,9 @@ TEST_F(ApacheListingTest, OneResourcesPropertiesAreAskedForByItsOwnUrl) {
         EXPECT_NE(handed->props, nullptr);
         EXPECT_EQ(FillFindData(cursor, &record), 1) << "one resource, one entry";
         FreeListing(cursor);
-        std::string access = testsupport::FileTail(env["APACHE_ACCESS_LOG"], start);
-        EXPECT_NE(access.find(std::string("request=\"PROPFIND ") + c.target + " HTTP/1.1\""),
-                  std::string::npos)
-            << access;
+        std::string line = std::string("request=\"PROPFIND ") + c.target + " HTTP/1.1\"";
+        std::string access = testsupport::LogTailWith(env["APACHE_ACCESS_LOG"], start, line);
+        EXPECT_NE(access.find(line), std::string::npos) << access;
         EXPECT_NE(Logs().find("=================\nFile info: " + U8(c.path) + "\n"),
                   std::string::npos)
             << Logs();
