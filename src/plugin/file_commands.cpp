@@ -43,14 +43,6 @@ int32_t FsRenMovFileW(char16_t*, char16_t*, int32_t, int32_t, FsRemoteInfo*) {
     return FileOpNotFound;
 }
 
-int32_t FsGetFileW(char16_t*, char16_t*, int32_t, FsRemoteInfo*) {
-    return FileOpReadError;
-}
-
-int32_t FsPutFileW(char16_t*, char16_t*, int32_t) {
-    return FileOpReadError;
-}
-
 int32_t FsDeleteFileW(char16_t*) {
     return 0;
 }
