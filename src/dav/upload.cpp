@@ -205,9 +205,11 @@ int32_t DavUpload(Connection& connection, const char16_t* localName, const char1
     AppendBoundedW(line, remotePath, kLongPathLimit);
     LogLine(line);
 
+    // A path that would have to be cut names another resource: it is refused instead.
     char16_t url[kLongPathLimit + 1];
     CopyBoundedW(url, remotePath, kLongPathLimit);
-    if (EscapeUrlPath(url, kLongPathLimit, connection.utf8urls) == nullptr) {
+    if (WideLength(remotePath) > kLongPathLimit ||
+        EscapeUrlPath(url, kLongPathLimit + 1, connection.utf8urls) == nullptr) {
         LogLine(u"Invalid Unicode name!");
         return UploadFailed;
     }

@@ -1,6 +1,7 @@
 // The copy commands: FsGetFileW copies a remote file (or the help text) to a local file,
 // FsPutFileW a local file to the server.
 #include "dav/download.h"
+#include "dav/namespace_ops.h"
 #include "dav/upload.h"
 #include "http/connection.h"
 #include "platform/local_file.h"
@@ -14,6 +15,10 @@
 using namespace vodarezazuv;
 
 namespace {
+
+// One character longer than a remote path may be: a path that had to be cut reaches the
+// operation too long and is refused there, instead of naming another resource.
+using RemotePath = char16_t[kLongPathLimit + 2];
 
 // The help text is at most this many bytes.
 constexpr size_t kHelpTextBytes = 256;
@@ -114,8 +119,8 @@ int32_t GetRemoteFile(char16_t* remoteName, char16_t* localName, int32_t copyFla
         return FileOpExistsResumable;
     int64_t remoteSize =
         static_cast<int64_t>((static_cast<uint64_t>(info.sizeHigh) << 32) | info.sizeLow);
-    char16_t remotePath[kLongPathLimit + 1];
-    Connection* connection = ResolvePath(remoteName, remotePath, kLongPathLimit);
+    RemotePath remotePath;
+    Connection* connection = ResolvePath(remoteName, remotePath, kLongPathLimit + 1);
     if (connection == nullptr)
         return FileOpReadError;
     return HostCodeOfDownload(DavDownload(*connection, remotePath, localName, 1, remoteSize,
@@ -131,12 +136,15 @@ int32_t PutLocalFile(char16_t* localName, char16_t* remoteName, int32_t copyFlag
         return FileOpReadError;
     if (AskHostToStart(localName, remoteName) != 0)
         return FileOpAborted;
-    char16_t remotePath[kLongPathLimit + 1];
-    Connection* connection = ResolvePath(remoteName, remotePath, kLongPathLimit);
+    RemotePath remotePath;
+    Connection* connection = ResolvePath(remoteName, remotePath, kLongPathLimit + 1);
     if (connection == nullptr)
         return FileOpReadError;
     if ((copyFlags & CopyResume) != 0)
         return FileOpNotSupported;
+    // For servers that refuse to overwrite; what the delete answers does not matter.
+    if ((copyFlags & CopyOverwrite) != 0 && connection->deletebeforeupload != 0)
+        DavDelete(*connection, remotePath, 0);
     return HostCodeOfUpload(DavUpload(*connection, localName, remotePath, 0));
 }
 
