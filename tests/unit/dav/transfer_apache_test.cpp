@@ -21,6 +21,7 @@
 #include "http/connection.h"
 #include "plugin/registry.h"
 #include "temp_dir.h"
+#include "vodarezazuv/fs_plugin.h"
 
 namespace vodarezazuv {
 namespace {
@@ -461,6 +462,104 @@ TEST_F(ApacheTransferTest, AFileAboveFourGibibytesAnnouncesItsFullLength) {
     EXPECT_NE(requests[0].find("[\"Content-Length\", \"5368709120\"]"), std::string::npos)
         << requests[0];
     EXPECT_EQ(requests[0].find("Transfer-Encoding"), std::string::npos) << requests[0];
+}
+
+// The exports on an open connection: what the host gets for each outcome of a transfer.
+TEST_F(ApacheTransferTest, GetFileMapsTheOutcomesToHostCodes) {
+    Register();
+    Serve("file.txt", "remote content");
+    std::string existing = dir.File("existing.txt");
+    struct Case {
+        const char* name;
+        std::string remote, local, before;  // before: local content first ("": no file)
+        int32_t flags;
+        int32_t expected;
+        std::string after;
+    } cases[] = {
+        {"new file", "file.txt", dir.File("new.txt"), "", 0, FileOpOk, "remote content"},
+        {"overwrite", "file.txt", existing, "old", CopyOverwrite, FileOpOk, "remote content"},
+        {"overwrite, but 404", "missing.txt", existing, "old", CopyOverwrite, FileOpReadError,
+         "old"},
+        {"resume appends", "file.txt", existing, "remote", CopyResume, FileOpOk, "remote content"},
+        {"local folder missing", "file.txt", dir.File("none/x.txt"), "", 0, FileOpWriteError, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(existing);
+        if (!c.before.empty())
+            WriteFile(c.local, c.before);
+        std::u16string remote = U16("\\conn\\" + folder + "\\" + c.remote);
+        std::u16string local = U16(c.local);
+        FsRemoteInfo info{14, 0, AsFiletime(kSomeFiletime), 0};
+        EXPECT_EQ(FsGetFileW(remote.data(), local.data(), c.flags, &info), c.expected);
+        EXPECT_EQ(ReadFile(c.local), c.after);
+        ASSERT_FALSE(HostRecorder::progress.empty());
+        EXPECT_EQ(HostRecorder::progress[0].source, U8(remote));
+        EXPECT_EQ(HostRecorder::progress[0].target, c.local);
+        EXPECT_EQ(HostRecorder::progress[0].percent, 0);
+        HostRecorder::progress.clear();
+    }
+}
+
+TEST_F(ApacheTransferTest, PutFileMapsTheOutcomesToHostCodes) {
+    Register();
+    std::string local = dir.File("local.txt");
+    WriteFile(local, "local content");
+    struct Case {
+        const char* name;
+        std::string remote, local;
+        int32_t expected;
+    } cases[] = {
+        {"stored", folder + "\\up.txt", local, FileOpOk},
+        {"no such collection", folder + "\\none\\up.txt", local, FileOpWriteError},
+        {"no local file", folder + "\\up2.txt", dir.File("missing.txt"), FileOpReadError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u16string remote = U16("\\conn\\" + c.remote);
+        std::u16string localName = U16(c.local);
+        EXPECT_EQ(FsPutFileW(localName.data(), remote.data(), 0), c.expected);
+    }
+    EXPECT_EQ(ReadFile(serverFolder + "/up.txt"), "local content");
+}
+
+TEST_F(ApacheTransferTest, DeleteBeforeUploadDeletesFirstAndGoesOnWhateverItAnswers) {
+    Register("deletebeforeupload=1\nmultistepupload=0\n");
+    std::string local = dir.File("local.txt");
+    WriteFile(local, "new");
+    Serve("there.txt", "old");
+    struct Case {
+        const char* name;
+        int32_t flags;
+        std::vector<std::string> methods;  // the requests Apache saw for the name
+    } cases[] = {
+        {"overwrite of an existing file", CopyOverwrite, {"DELETE 204", "PUT 201"}},
+        // Only overwrite deletes; the second PUT replaces the file.
+        {"no overwrite", 0, {"DELETE 204", "PUT 201", "PUT 204"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::u16string remote = U16("\\conn\\" + folder + "\\there.txt");
+        EXPECT_EQ(FsPutFileW(U16(local).data(), remote.data(), c.flags), FileOpOk);
+        std::vector<std::string> methods;
+        for (const std::string& line : LogLinesWith(
+                 env["APACHE_ACCESS_LOG"], "\"/dav/" + folder + "/there.txt\"", c.methods.size())) {
+            std::string rest = line.substr(line.find(' ') + 1);
+            methods.push_back(rest.substr(0, rest.find(' ')) + " " +
+                              rest.substr(rest.find("\" ") + 2, 3));
+        }
+        EXPECT_EQ(methods, c.methods);
+        EXPECT_EQ(ReadFile(serverFolder + "/there.txt"), "new");
+    }
+    // A delete that fails (nothing to delete) does not stop the upload.
+    std::u16string fresh = U16("\\conn\\" + folder + "\\fresh.txt");
+    EXPECT_EQ(FsPutFileW(U16(local).data(), fresh.data(), CopyOverwrite), FileOpOk);
+    std::vector<std::string> logged =
+        LogLinesWith(env["APACHE_ACCESS_LOG"], "\"/dav/" + folder + "/fresh.txt\"", 2);
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_NE(logged[0].find("DELETE \"/dav/" + folder + "/fresh.txt\" 404"), std::string::npos)
+        << logged[0];
+    EXPECT_EQ(ReadFile(serverFolder + "/fresh.txt"), "new");
 }
 
 }  // namespace
