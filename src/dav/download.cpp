@@ -1,5 +1,6 @@
 #include "dav/download.h"
 
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -86,6 +87,30 @@ void DropBody(Exchange& exchange, char* block) {
     }
 }
 
+// Whether a 206 continues where the local file ends ("bytes START-END/TOTAL"). A part from
+// elsewhere, or one that does not say where it starts, would corrupt the file if appended.
+bool ContinuesAt(NetHandle request, int64_t start) {
+    char16_t value[kNameLimit + 1] = u"Content-Range";
+    uint32_t length = sizeof value;
+    if (!NetQueryInfo(request, kNetQueryCustom, value, &length, nullptr))
+        return false;
+    const char16_t* p = value;
+    for (const char16_t* unit = u"bytes"; *unit != 0; ++unit, ++p) {
+        if ((*p | 0x20) != *unit)
+            return false;
+    }
+    while (*p == u' ')
+        ++p;
+    int64_t first = 0;
+    const char16_t* digits = p;
+    for (; *p >= u'0' && *p <= u'9'; ++p) {
+        if (first > (INT64_MAX - 9) / 10)
+            return false;
+        first = first * 10 + (*p - u'0');
+    }
+    return p != digits && *p == u'-' && first == start;
+}
+
 void ShowChunkedWarning() {
     PluginState& plugin = Plugin();
     if (plugin.hostRequest == nullptr)
@@ -112,6 +137,10 @@ int32_t ReceiveBody(Connection& connection, Exchange& exchange, LocalTarget& tar
     }
     if (status < 200 || status > 299) {
         DropBody(exchange, block.get());
+        return DownloadFailed;
+    }
+    if (target.start > 0 && !ContinuesAt(exchange.request, target.start)) {
+        LogLine(u"Server sent another part of the file than asked for!");
         return DownloadFailed;
     }
     int32_t opened = OpenForBody(target);

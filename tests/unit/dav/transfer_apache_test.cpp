@@ -309,6 +309,22 @@ TEST_F(ApacheTransferTest, ResumeRefusedWithTheWholeFileWritesNothing) {
               lines.end());
 }
 
+TEST_F(ApacheTransferTest, AResumedPartThatDoesNotContinueTheFileIsNotAppended) {
+    Open(env["SCRIPTED_URL"]);
+    std::u16string remote = U16("\\resume-wrong-offset\\" + tag);
+    std::string local = dir.File("partial.bin");
+    for (const char* reply : {"starts at 0", "no Content-Range"}) {
+        SCOPED_TRACE(reply);
+        WriteFile(local, "0123456789");
+        HostRecorder::logs.clear();
+        EXPECT_EQ(Download(remote, local, 100, 1), DownloadFailed);
+        EXPECT_EQ(ReadFile(local), "0123456789");
+        std::vector<std::string> lines = HostRecorder::Lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "Server sent another part of the file than asked for!");
+    }
+}
+
 TEST_F(ApacheTransferTest, ADownloadCutInTheMiddleKeepsThePartAndResumesToTheWhole) {
     Open(env["SCRIPTED_URL"]);
     std::u16string remote = U16("\\resume\\" + tag + ".bin");
