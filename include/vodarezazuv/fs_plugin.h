@@ -72,8 +72,8 @@ enum { CryptFlagMasterPassword = 1 };
 enum { StatusStart = 0, StatusEnd = 1 };
 enum { StatusOpRenameMoveMulti = 7, StatusOpDelete = 8 };
 
-/* Attribute bit of a directory in find records and remote-info records. */
-enum { FileAttributeDirectory = 0x10 };
+/* Attribute bits of find records and remote-info records. */
+enum { FileAttributeReadonly = 0x01, FileAttributeDirectory = 0x10 };
 
 typedef struct FILETIME {
     uint32_t low;

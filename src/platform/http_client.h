@@ -95,9 +95,13 @@ inline constexpr uint32_t kNetQueryFlagNumber = 0x20000000;
 inline constexpr uint32_t kNetQueryFlagRequestHeaders = 0x80000000;
 
 // Options of NetSetOption and NetQueryOption.
-inline constexpr uint32_t kNetOptionConnectTimeout = 2;        // uint32_t milliseconds
-inline constexpr uint32_t kNetOptionReceiveTimeout = 6;        // no byte moves for so long: 12002
-inline constexpr uint32_t kNetOptionSecurityFlags = 31;        // uint32_t, kNetSecurity* below
+inline constexpr uint32_t kNetOptionConnectTimeout = 2;  // uint32_t milliseconds
+inline constexpr uint32_t kNetOptionReceiveTimeout = 6;  // no byte moves for so long: 12002
+inline constexpr uint32_t kNetOptionSecurityFlags = 31;  // uint32_t, kNetSecurity* below
+// Server credentials of a request (or of every request of a connect) instead of those given
+// to NetConnect; a query tells only a value set this way.
+inline constexpr uint32_t kNetOptionUsername = 28;             // text, length in characters
+inline constexpr uint32_t kNetOptionPassword = 29;             // text, length in characters
 inline constexpr uint32_t kNetOptionProxyUsername = 43;        // text, length in characters
 inline constexpr uint32_t kNetOptionProxyPassword = 44;        // text, length in characters
 inline constexpr uint32_t kNetOptionSecurityCertificate = 35;  // query: the server certificate
@@ -143,6 +147,7 @@ inline constexpr uint32_t kNetErrorConnectionAborted = 12030;
 inline constexpr uint32_t kNetErrorConnectionReset = 12031;
 inline constexpr uint32_t kNetErrorCertDateInvalid = 12037;
 inline constexpr uint32_t kNetErrorCertCnInvalid = 12038;
+inline constexpr uint32_t kNetErrorHttpToHttpsRedirect = 12039;
 inline constexpr uint32_t kNetErrorClientAuthCertNeeded = 12044;
 inline constexpr uint32_t kNetErrorInvalidCa = 12045;
 inline constexpr uint32_t kNetErrorRetryDialog = 12050;

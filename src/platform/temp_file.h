@@ -13,3 +13,13 @@ namespace vodarezazuv {
 size_t TempFileName(const char16_t* prefix, uint32_t number, char16_t* out, size_t capacity);
 
 }  // namespace vodarezazuv
+
+namespace vodarezazuv {
+
+// Opens the temporary file of prefix and *number for writing, emptied. With *number 0 a
+// number whose file does not exist yet is chosen, the file is created and *number set. The
+// file is private to the user (0600) and never reached through a symbolic link or owned by
+// another user. Returns a descriptor to close, or -1.
+int OpenTempFile(const char16_t* prefix, uint32_t* number);
+
+}  // namespace vodarezazuv

@@ -1,13 +1,17 @@
-// The listing exports: the root lists the help file and the registry's connections.
+// The listing exports: the root lists the help file and the registry's connections; below
+// the root a connection's collection is listed, the connection opened on first use.
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "dav/listing.h"
+#include "http/connection.h"
 #include "platform/string_resources.h"
 #include "plugin/export_guard.h"
 #include "plugin/find_handle.h"
 #include "plugin/plugin_state.h"
 #include "plugin/registry.h"
+#include "plugin/resolve_path.h"
 #include "plugin/strings.h"
 
 using namespace vodarezazuv;
@@ -49,6 +53,56 @@ void* FindFirstAtRoot(WIN32_FIND_DATAW& record) {
     return handle;
 }
 
+void* FindFirstBelowRoot(char16_t* path, WIN32_FIND_DATAW& record) {
+    PluginState& plugin = Plugin();
+    RefreshRegistry(Registry(), plugin.settingsPath, kQuickConnectionName);
+    // While the host deletes or moves connections, nothing below the root is listed.
+    if (plugin.rootOperationActive)
+        return FailListing(FsErrorNoMoreFiles);
+    char16_t name[kNameLimit + 1];
+    ConnectionNameOf(path, name, kNameLimit);
+    Connection* connection = FindConnection(Registry(), name);
+    bool openedHere = false;
+    if (connection == nullptr) {
+        ConnectionPtr opened = OpenConnection(name, plugin.settingsPath);
+        if (!opened)
+            return FailListing(FsErrorPathNotFound);
+        connection = opened.get();
+        if (SetConnection(Registry(), name, std::move(opened)) == 0) {
+            // No entry holds that name (the section went meanwhile): the record is gone.
+            return FailListing(FsErrorPathNotFound);
+        }
+        openedHere = true;
+    }
+    char16_t temp[] = u"temp";
+    if (plugin.hostProgress != nullptr &&
+        plugin.hostProgress(plugin.pluginNumber, path, temp, 0) != 0)
+        return FailListing(FsErrorPathNotFound);
+    std::memset(&record, 0, sizeof record);
+    char16_t remotePath[kLongPathLimit + 1];
+    ResolvePath(path, remotePath, kLongPathLimit);
+    ListingCursor* cursor = nullptr;
+    if (DavListCollection(*connection, remotePath, &cursor) != 0) {
+        if (openedHere) {
+            CloseSession(*connection);
+            SetConnection(Registry(), name, nullptr);
+        }
+        return FailListing(FsErrorPathNotFound);
+    }
+    if (FillFindData(cursor, &record) != 0) {
+        FreeListing(cursor);
+        return FailListing(FsErrorNoMoreFiles);
+    }
+    auto* handle = new (std::nothrow) FindHandle;
+    if (handle == nullptr) {
+        FreeListing(cursor);
+        return FailListing(FsErrorPathNotFound);
+    }
+    handle->cursor = cursor;
+    handle->connection = connection;
+    return handle;
+}
+
 }  // namespace
 
 extern "C" {
@@ -56,9 +110,10 @@ extern "C" {
 void* FsFindFirstW(char16_t* path, WIN32_FIND_DATAW* findData) {
     if (path == nullptr || findData == nullptr)
         return FailListing(FsErrorPathNotFound);
-    // Below the root the connections are not browsable yet.
-    if (!IsRoot(path))
-        return FailListing(FsErrorPathNotFound);
+    if (!IsRoot(path)) {
+        errno = FsErrorPathNotFound;
+        return Guarded(FS_INVALID_HANDLE, [&] { return FindFirstBelowRoot(path, *findData); });
+    }
     void* handle = Guarded(FS_INVALID_HANDLE, [&] { return FindFirstAtRoot(*findData); });
     if (handle == FS_INVALID_HANDLE)
         errno = FsErrorPathNotFound;
@@ -69,6 +124,8 @@ int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
     if (handle == FS_INVALID_HANDLE || handle == nullptr || findData == nullptr)
         return 0;
     auto& find = *static_cast<FindHandle*>(handle);
+    if (find.cursor != nullptr)
+        return Guarded(0, [&] { return FillFindData(find.cursor, findData) == 0 ? 1 : 0; });
     char16_t name[kNameLimit + 1];
     if (find.rootPending != 0) {
         find.entry = FirstEntryName(Registry(), name, kNameLimit);
@@ -89,7 +146,10 @@ int32_t FsFindNextW(void* handle, WIN32_FIND_DATAW* findData) {
 int32_t FsFindClose(void* handle) {
     if (handle == FS_INVALID_HANDLE || handle == nullptr)
         return 0;
-    delete static_cast<FindHandle*>(handle);
+    auto* find = static_cast<FindHandle*>(handle);
+    FreeListing(find->cursor);
+    find->cursor = nullptr;
+    delete find;
     return 0;
 }
 

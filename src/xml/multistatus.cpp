@@ -353,18 +353,14 @@ int32_t ReadResponse(const XmlNode* element, DavResponse& response) {
     return result;
 }
 
-// The document element's own name is not tested: its response children count whatever it
-// is called.
-int32_t ReadDocumentElement(const XmlNode* element, Multistatus& multistatus) {
-    int32_t result = kMultistatusOk;
-    for (const XmlNode* child = element->firstChild; child != nullptr && result == kMultistatusOk;
-         child = child->nextSibling) {
-        if (!IsDav(child, "response"))
-            continue;
-        DavResponse* response = AppendNew(multistatus.responses);
-        result = response != nullptr ? ReadResponse(child, *response) : kMultistatusNoMemory;
-    }
-    return result;
+// Reads one child of the document element, while the tree is built. The document element's
+// own name is not tested: its response children count whatever it is called.
+int32_t ReadDocumentChild(void* user, const XmlNode* child) {
+    if (!IsDav(child, "response"))
+        return kMultistatusOk;
+    auto& multistatus = *static_cast<Multistatus*>(user);
+    DavResponse* response = AppendNew(multistatus.responses);
+    return response != nullptr ? ReadResponse(child, *response) : kMultistatusNoMemory;
 }
 
 void FreePropStats(RecordList<PropStat>& list) {
@@ -388,15 +384,14 @@ int32_t ParseMultistatus(Multistatus** out, BodyBuffer* buffer) {
     MultistatusPtr multistatus(new (std::nothrow) Multistatus{});
     if (!multistatus)
         return kMultistatusNoMemory;
+    // Each response is read as soon as it is complete and its elements are freed then, so
+    // that the tree never holds more than one response.
+    XmlChildSink sink{ReadDocumentChild, multistatus.get()};
     XmlDocument* built = nullptr;
-    int32_t result = BuildXmlDocument(&built, buffer);
+    int32_t result = BuildXmlDocument(&built, buffer, &sink);
     if (result != kXmlOk)
         return result;
-    XmlDocumentPtr document(built);
-    if (document->root->firstChild != nullptr)
-        result = ReadDocumentElement(document->root->firstChild, *multistatus);
-    if (result != kMultistatusOk)
-        return result;
+    FreeXmlDocument(built);
     *out = multistatus.release();
     return kMultistatusOk;
 }

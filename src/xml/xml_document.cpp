@@ -28,7 +28,19 @@ struct TreeBuilder {
     XmlDocument* document;
     int32_t failure;
     size_t budget;  // bytes the tree may still allocate
+    const XmlChildSink* sink;
 };
+
+// Unlinks the last child of its parent and frees it.
+void DropLastChild(XmlNode* parent) {
+    XmlNode* child = parent->lastChild;
+    parent->lastChild = child->prevSibling;
+    if (child->prevSibling != nullptr)
+        child->prevSibling->nextSibling = nullptr;
+    else
+        parent->firstChild = nullptr;
+    FreeXmlNode(&child);
+}
 
 // Takes bytes from the budget; once they do not fit, the build fails as out of memory.
 bool Charge(TreeBuilder* builder, size_t bytes) {
@@ -87,8 +99,16 @@ void XMLCALL OnStartElement(void* userData, const XML_Char* name, const XML_Char
 void XMLCALL OnEndElement(void* userData, const XML_Char*) {
     auto* builder = static_cast<TreeBuilder*>(userData);
     XmlDocument* document = builder->document;
-    if (builder->failure == kXmlOk && document->current != document->root)
-        document->current = document->current->parent;
+    if (builder->failure != kXmlOk || document->current == document->root)
+        return;
+    XmlNode* element = document->current;
+    XmlNode* parent = element->parent;
+    document->current = parent;
+    if (builder->sink != nullptr && parent != document->root && parent->parent == document->root) {
+        builder->failure = builder->sink->onChild(builder->sink->user, element);
+        if (builder->failure == kXmlOk)
+            DropLastChild(parent);
+    }
 }
 
 void XMLCALL OnCharacterData(void* userData, const XML_Char* run, int length) {
@@ -150,7 +170,7 @@ XmlDocument* NewDocument() {
 
 }  // namespace
 
-int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer) {
+int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer, const XmlChildSink* sink) {
     if (out == nullptr || buffer == nullptr)
         return kXmlMissingArgument;
     *out = nullptr;
@@ -164,7 +184,7 @@ int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer) {
     ParserPtr parser(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
     if (!parser)
         return kXmlNotWellFormed;
-    TreeBuilder builder{document.get(), kXmlOk, TreeBudget(buffer)};
+    TreeBuilder builder{document.get(), kXmlOk, TreeBudget(buffer), sink};
     XML_SetUserData(parser.get(), &builder);
     XML_SetElementHandler(parser.get(), OnStartElement, OnEndElement);
     XML_SetCharacterDataHandler(parser.get(), OnCharacterData);

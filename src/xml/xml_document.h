@@ -32,7 +32,16 @@ inline constexpr size_t kTreeBaseBytes = size_t{1} << 20;
 // encoding expat knows (UTF-8, UTF-16, ISO-8859-1, US-ASCII), or when one of its markup
 // tokens is longer than kMarkupTokenLimit (see markup_scan.h). On failure *out is null and
 // nothing stays allocated. An empty body gives a document without elements.
-int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer);
+//
+// With a sink, every child of the document element is handed to it as soon as its end tag
+// is read, and freed once the sink has taken what it needs: the tree then never holds more
+// than one such child, whatever the size of the body. A result other than kXmlOk from the
+// sink ends the build with that result.
+struct XmlChildSink {
+    int32_t (*onChild)(void* user, const XmlNode* child);
+    void* user;
+};
+int32_t BuildXmlDocument(XmlDocument** out, BodyBuffer* buffer, const XmlChildSink* sink = nullptr);
 
 // Frees the tree and the document; a null document is ignored.
 void FreeXmlDocument(XmlDocument* document);

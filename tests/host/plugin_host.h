@@ -111,6 +111,7 @@ class PluginHost {
     std::vector<RequestEntry> requests;
     std::vector<CryptEntry> crypts;
     int32_t progressAnswer = 0;
+    std::function<int32_t(const std::string& call)> onProgress;  // instead of progressAnswer
     std::function<int32_t(const RequestEntry&, char16_t* buffer)> onRequest;
     std::function<int32_t(const CryptEntry&, char16_t* buffer)> onCrypt;
     int32_t pluginNumberSeen = kPluginNumber;
@@ -123,6 +124,8 @@ class PluginHost {
         current_->pluginNumberSeen = number;
         current_->progress.push_back(Text(source) + ">" + Text(target) + ":" +
                                      std::to_string(percent));
+        if (current_->onProgress)
+            return current_->onProgress(current_->progress.back());
         return current_->progressAnswer;
     }
     static void Log(int32_t number, int32_t type, char16_t* text) {

@@ -133,13 +133,13 @@ TEST_F(RootListing, InvalidHandlesAndPathsBelowTheRoot) {
     EXPECT_EQ(next(FS_INVALID_HANDLE, &record), 0);
     EXPECT_EQ(close(FS_INVALID_HANDLE), 0);
 
-    Settings("[a]\nserver=x\n");
-    for (const char16_t* path : {u"\\a", u"\\a\\dir", u"/a", u"", u"\\\\"}) {
+    // Nothing listens on port 1: the connection cannot list anything.
+    Settings("[a]\nserver=127.0.0.1:1\n");
+    for (const char16_t* path : {u"\\a", u"\\a\\dir", u"/a", u"", u"\\\\", u"\\unknown"}) {
         int error = 0;
         EXPECT_TRUE(host.List(path, &error).empty()) << U8(path);
         EXPECT_EQ(error, FsErrorPathNotFound) << U8(path);
     }
-    EXPECT_TRUE(host.progress.empty()) << "nothing is opened below the root yet";
 }
 
 TEST_F(RootListing, TwoRootListingsAtOnceSurviveARebuild) {

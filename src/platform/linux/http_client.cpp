@@ -411,8 +411,8 @@ net::TransferSettings Snapshot(Request& request) {
     settings.accessType = session.accessType;
     settings.proxy = session.proxy;
     settings.proxyBypass = session.proxyBypass;
-    settings.user = connect.user;
-    settings.password = connect.password;
+    settings.user = ResolveLocked(request, &net::Options::user).value_or(connect.user);
+    settings.password = ResolveLocked(request, &net::Options::password).value_or(connect.password);
     settings.proxyUser = ResolveLocked(request, &net::Options::proxyUser).value_or("");
     settings.proxyPassword = ResolveLocked(request, &net::Options::proxyPassword).value_or("");
     settings.connectTimeoutMs = ResolveLocked(request, &net::Options::connectTimeoutMs)
@@ -885,13 +885,18 @@ bool NetSetOption(NetHandle handle, uint32_t option, const void* buffer, uint32_
                                                 : object->options.receiveTimeoutMs) = value;
             return Succeed();
         }
+        case kNetOptionUsername:
+        case kNetOptionPassword:
         case kNetOptionProxyUsername:
         case kNetOptionProxyPassword: {
             std::string text =
                 Ansi(static_cast<const char16_t*>(buffer), buffer != nullptr ? length : 0);
             std::lock_guard lock(object->mutex);
-            (option == kNetOptionProxyUsername ? object->options.proxyUser
-                                               : object->options.proxyPassword) = text;
+            net::Options& options = object->options;
+            (option == kNetOptionUsername        ? options.user
+             : option == kNetOptionPassword      ? options.password
+             : option == kNetOptionProxyUsername ? options.proxyUser
+                                                 : options.proxyPassword) = text;
             return Succeed();
         }
         case kNetOptionTrustedCaFile: {
@@ -946,6 +951,10 @@ bool NetQueryOption(NetHandle handle, uint32_t option, void* buffer, uint32_t* l
         case kNetOptionReceiveTimeout:
             return WriteNumber(options.receiveTimeoutMs.value_or(net::kDefaultReceiveTimeoutMs),
                                buffer, length);
+        case kNetOptionUsername:
+            return WriteOptionText(AnsiToWideText(options.user.value_or("")), buffer, length);
+        case kNetOptionPassword:
+            return WriteOptionText(AnsiToWideText(options.password.value_or("")), buffer, length);
         case kNetOptionProxyUsername:
             return WriteOptionText(AnsiToWideText(options.proxyUser.value_or("")), buffer, length);
         case kNetOptionProxyPassword:

@@ -21,6 +21,8 @@ enum class Kind { Session, Connect, Request };
 
 // Options a handle may set; a request looks through its connect and session for the rest.
 struct Options {
+    std::optional<std::string> user;  // server credentials instead of the connect's
+    std::optional<std::string> password;
     std::optional<std::string> proxyUser;
     std::optional<std::string> proxyPassword;
     std::optional<uint32_t> connectTimeoutMs;

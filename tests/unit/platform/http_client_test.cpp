@@ -714,6 +714,19 @@ TEST_F(HttpClientTest, BasicChallengesAreAnsweredWithTheConnectCredentials) {
     }
 }
 
+TEST_F(HttpClientTest, ARequestsOwnCredentialsReplaceTheConnects) {
+    LoopbackServer server(BasicRealm("Basic dXNlcjpwYXNz"));  // user:pass
+    NetHandle request = Open(Connect(server.port(), u"user", u"wrong"), u"GET", u"/private");
+    ASSERT_EQ(Send(request), 0u);
+    EXPECT_EQ(Query(request, kNetQueryStatusCode), "401");
+    uint32_t error = 0;
+    ReadAll(request, 8192, error);
+    ASSERT_TRUE(NetSetOption(request, kNetOptionPassword, u"pass", 5));
+    ASSERT_EQ(Send(request), 0u);
+    EXPECT_EQ(Query(request, kNetQueryStatusCode), "200") << "the user stays the connect's";
+    EXPECT_EQ(ReadAll(request, 8192, error), "secret");
+}
+
 TEST_F(HttpClientTest, TheAnsweredAuthenticationStaysForTheNextSend) {
     LoopbackServer server(BasicRealm("Basic dXNlcjpwYXNz"));
     NetHandle request = Open(Connect(server.port(), u"user", u"pass"), u"GET", u"/private");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "xml/markup_scan.h"
 #include "xml_trace.h"
@@ -376,6 +377,42 @@ TEST(XmlNode, TextOfManyRunsIsMovedOnlyLogarithmicallyOften) {
     XmlNodePtr parsed = ElementOf(manyRuns);
     ASSERT_NE(parsed, nullptr);
     EXPECT_EQ(parsed->textLength, 200'000u);
+}
+
+TEST(XmlDocumentTest, ASinkGetsEachChildOfTheDocumentElementWhole) {
+    struct Seen {
+        std::vector<std::string> children;
+        bool alone = true;  // no earlier child was still in the tree
+        int stopAt = 0;
+    } seen;
+    auto onChild = [](void* user, const XmlNode* child) -> int32_t {
+        auto& s = *static_cast<Seen*>(user);
+        std::string text = child->name;
+        for (const XmlNode* c = child->firstChild; c != nullptr; c = c->nextSibling)
+            text += std::string(":") + c->name + "=" + (c->text != nullptr ? c->text : "");
+        s.children.push_back(text);
+        s.alone = s.alone && child->prevSibling == nullptr;
+        return static_cast<int>(s.children.size()) == s.stopAt ? kXmlNoMemory : kXmlOk;
+    };
+    XmlChildSink sink{onChild, &seen};
+    BodyBufferPtr buffer =
+        BodyOf("<m xmlns='DAV:'>t<r><h>1</h></r><x/><r><h>2</h><h>3</h></r></m>");
+    XmlDocument* document = nullptr;
+    ASSERT_EQ(BuildXmlDocument(&document, buffer.get(), &sink), kXmlOk);
+    XmlDocumentPtr held(document);
+    EXPECT_EQ(seen.children, (std::vector<std::string>{"r:h=1", "x", "r:h=2:h=3"}));
+    EXPECT_TRUE(seen.alone) << "a child is freed once the sink has it";
+    ASSERT_NE(document->root->firstChild, nullptr);
+    EXPECT_EQ(document->root->firstChild->firstChild, nullptr);
+    EXPECT_STREQ(document->root->firstChild->text, "t") << "the document element stays";
+
+    // A failure of the sink ends the build with its code, and nothing is handed out.
+    seen = Seen{};
+    seen.stopAt = 2;
+    document = reinterpret_cast<XmlDocument*>(1);
+    EXPECT_EQ(BuildXmlDocument(&document, buffer.get(), &sink), kXmlNoMemory);
+    EXPECT_EQ(document, nullptr);
+    EXPECT_EQ(seen.children.size(), 2u);
 }
 
 }  // namespace
