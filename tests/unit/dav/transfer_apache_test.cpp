@@ -20,6 +20,7 @@
 #include "dav/upload.h"
 #include "http/connection.h"
 #include "plugin/registry.h"
+#include "servers_env.h"
 #include "temp_dir.h"
 #include "vodarezazuv/fs_plugin.h"
 
@@ -32,21 +33,6 @@ using testsupport::U16;
 using testsupport::U8;
 using testsupport::WriteFile;
 namespace fs = std::filesystem;
-
-std::map<std::string, std::string> ServersEnv() {
-    std::map<std::string, std::string> values;
-    const char* path = std::getenv("VODAREZAZUV_SERVERS_ENV");
-    if (path == nullptr)
-        return values;
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
-}
 
 // Bytes that show a shifted or repeated block: byte i is i % 251, as the scripted pattern.
 std::string Pattern(size_t size) {
@@ -102,7 +88,7 @@ std::string Field(const std::string& line, const std::string& name) {
 class ApacheTransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        env = ServersEnv();
+        env = testsupport::ServersEnv();
         if (env.empty())
             GTEST_SKIP() << "needs the servers fixture (VODAREZAZUV_SERVERS_ENV)";
         std::random_device random;
