@@ -406,6 +406,8 @@ TEST_F(ApacheTransferTest, TheFirstStepsStatusDecidesWhetherTheFileIsSent) {
         {"reject-401-before-body", "", UploadFailed, 2, "20000"},
         {"reject-403-before-body", "", UploadFailed, 1, "1"},
         {"status-412", "", UploadFailed, 1, "1"},
+        // No such exchange: the scripted server answers 404.
+        {"no-such-exchange", "", UploadFailed, 1, "1"},
         // 250 is a 2xx status, but not one that counts as stored.
         {"status-250", "multistepupload=0\n", UploadFailed, 1, "20000"},
         {"hello", "", UploadDone, 2, "20000"},
