@@ -172,7 +172,7 @@ enum class OnCertificateRequest { SendAgain, Fail };
 // opened, not sent, aborted).
 int32_t RunAttempt(Connection& connection, RequestContext& context, const char16_t* method,
                    const char16_t* object, const char16_t* headers, OnCertificateRequest policy,
-                   uint32_t piece, char16_t (*redirect)[kLongPathLimit + 1]) {
+                   uint32_t piece, PathBuffer* redirect) {
     if (redirect != nullptr)
         (*redirect)[0] = 0;
     RequestHandle request(OpenRequest(connection.connectHandle, method, object, kVersion,
@@ -305,7 +305,7 @@ int32_t DavMoveOrCopy(Connection& connection, const char16_t* sourcePath,
             return NamespaceDone;
         if (status == 412 && overwrite == 0)
             return NamespaceTargetExists;
-        if (redirect[0] == 0)
+        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
             break;
         LogLine(kRedirectingLine);
         LogLine(redirect);
@@ -335,7 +335,7 @@ int32_t DavDelete(Connection& connection, const char16_t* remotePath, int32_t is
                                     OnCertificateRequest::SendAgain, 64, &redirect);
         if (IsWholeSuccess(status))
             return NamespaceDone;
-        if (redirect[0] == 0)
+        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
             break;
         LogLine(kRedirectingLine);
         LogLine(redirect);

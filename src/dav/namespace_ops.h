@@ -29,13 +29,14 @@ int32_t DavMakeCollection(Connection& connection, const char16_t* remotePath);
 
 // MOVE (move nonzero) or COPY of sourcePath to targetPath on the same server, with
 // "Overwrite: F" unless overwrite is set. isDirectory applies the connection's
-// apacheDirWithSlash to both paths. Follows up to ten redirections of the source.
+// apacheDirWithSlash to both paths. Follows up to ten redirections of the source to the
+// connection's own server. A 207 (members left as they were) is a failure.
 int32_t DavMoveOrCopy(Connection& connection, const char16_t* sourcePath,
                       const char16_t* targetPath, int32_t move, int32_t overwrite,
                       int32_t isDirectory);
 
-// DELETE; NamespaceInvalidPath when the path cannot be escaped. Follows up to ten
-// redirections.
+// DELETE; NamespaceInvalidPath when the path cannot be escaped. Redirections and 207 as for
+// DavMoveOrCopy.
 int32_t DavDelete(Connection& connection, const char16_t* remotePath, int32_t isDirectory);
 
 // Log their line and return NamespaceNotSupported; nothing is sent.

@@ -64,14 +64,14 @@ void* FindFirstBelowRoot(char16_t* path, WIN32_FIND_DATAW& record) {
     Connection* connection = FindConnection(Registry(), name);
     bool openedHere = false;
     if (connection == nullptr) {
+        // Only a connection the registry lists can be held open.
+        if (!HasEntry(Registry(), name))
+            return FailListing(FsErrorPathNotFound);
         ConnectionPtr opened = OpenConnection(name, plugin.settingsPath);
         if (!opened)
             return FailListing(FsErrorPathNotFound);
         connection = opened.get();
-        if (SetConnection(Registry(), name, std::move(opened)) == 0) {
-            // No entry holds that name (the section went meanwhile): the record is gone.
-            return FailListing(FsErrorPathNotFound);
-        }
+        SetConnection(Registry(), name, std::move(opened));
         openedHere = true;
     }
     char16_t temp[] = u"temp";

@@ -127,6 +127,10 @@ void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,
     }
 }
 
+bool HasEntry(ConnectionRegistry& registry, const char16_t* name) {
+    return FindEntry(registry, name) != nullptr;
+}
+
 Connection* FindConnection(ConnectionRegistry& registry, const char16_t* name) {
     auto entry = FindEntry(registry, name);
     return entry ? entry->connection.get() : nullptr;

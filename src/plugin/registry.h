@@ -47,6 +47,9 @@ ConnectionRegistry& Registry();
 void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,
                      const char16_t* pseudoName);
 
+// Whether an entry matches name (ASCII case ignored).
+bool HasEntry(ConnectionRegistry& registry, const char16_t* name);
+
 // The open connection of the entry matching name (ASCII case ignored), or nullptr.
 Connection* FindConnection(ConnectionRegistry& registry, const char16_t* name);
 

@@ -140,6 +140,8 @@ TEST_F(RootListing, InvalidHandlesAndPathsBelowTheRoot) {
         EXPECT_TRUE(host.List(path, &error).empty()) << U8(path);
         EXPECT_EQ(error, FsErrorPathNotFound) << U8(path);
     }
+    for (const auto& log : host.logs)
+        EXPECT_NE(log.text, "CONNECT \\unknown") << "a name without a section opens nothing";
 }
 
 TEST_F(RootListing, TwoRootListingsAtOnceSurviveARebuild) {

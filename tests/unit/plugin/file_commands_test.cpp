@@ -330,23 +330,6 @@ TEST_F(FileCommandsTest, SetAttributesAndTimesLogTheirLineAndFail) {
     EXPECT_TRUE(Requests().empty());
 }
 
-TEST_F(FileCommandsTest, OnlyOpenIsLeftToTheHost) {
-    struct Case {
-        const char16_t* verb;
-        int32_t expected;
-    } cases[] = {
-        {u"open", ExecByHost},      {u"OPEN", ExecByHost},      {u"oPeN", ExecByHost},
-        {u"opens", ExecError},      {u"quote SITE", ExecError}, {u"", ExecError},
-        {u"properties", ExecError},  // the properties dialog is not built yet
-    };
-    for (const Case& c : cases) {
-        std::u16string verb = c.verb, path = u"\\a\\f.txt";
-        EXPECT_EQ(FsExecuteFileW(nullptr, path.data(), verb.data()), c.expected) << U8(c.verb);
-    }
-    std::u16string path = u"\\a";
-    EXPECT_EQ(FsExecuteFileW(nullptr, path.data(), nullptr), ExecError);
-}
-
 TEST_F(FileCommandsTest, MakingADirectoryAtTheRootMakesNoConnection) {
     std::string before = testsupport::ReadFile(file);
     for (const char16_t* name : {u"\\Quick connection", u"\\new one", u"\\a", u"\\"}) {
