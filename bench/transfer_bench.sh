@@ -64,7 +64,8 @@ best() { # current candidate -> the smaller positive number
 }
 plugin_down= plugin_up= curl_down= curl_up= peak=0
 for run in $(seq 1 "$runs"); do
-    out=$("$host" "$plugin" "$config" "\\bench\\$name" big.bin "$work/plugin.bin" plugin-up.bin) || {
+    out=$("$host" "$plugin" "$config" "\\bench\\$name" big.bin "$work/plugin.bin" plugin-up.bin 2>&1) || {
+        echo "exit status $?" >&2
         echo "$out" >&2
         echo "transfer_bench: the plugin's transfer failed (run $run)" >&2
         exit 1

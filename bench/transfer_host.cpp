@@ -152,6 +152,10 @@ int main(int argc, char** argv) {
     std::printf("upload_result=%d\nupload_seconds=%.3f\n", put, uploadSeconds);
     std::printf("peak_rss_kib=%ld\n", PeakResidentKiB());
     std::printf("remote=%s\n", Narrow(remote.c_str()).c_str());
+    std::fflush(stdout);
+    // Disconnecting ends the client's thread; the library must not go while it runs.
+    std::u16string connection = folder.substr(0, folder.find(u'\\', 1));
+    Resolve<decltype(FsDisconnectW)>(library, "FsDisconnectW")(connection.data());
     dlclose(library);
     return got == FileOpOk && put == FileOpOk ? 0 : 1;
 }

@@ -173,7 +173,9 @@ size_t OnRequestBody(char* buffer, size_t size, size_t count, void* user) {
             exchange->lastActivity = Clock::now();
         notice = Settle(transfer.request);
     }
-    QueueNotice(transfer, std::move(notice));
+    // A write that waited for room completes now, not once libcurl returns (see OnBody).
+    if (notice)
+        Deliver(*notice);
     return given;
 }
 
