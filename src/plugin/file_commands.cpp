@@ -170,14 +170,6 @@ int32_t FsRenMovFileW(char16_t* oldName, char16_t* newName, int32_t move, int32_
     });
 }
 
-int32_t FsGetFileW(char16_t*, char16_t*, int32_t, FsRemoteInfo*) {
-    return FileOpReadError;
-}
-
-int32_t FsPutFileW(char16_t*, char16_t*, int32_t) {
-    return FileOpReadError;
-}
-
 int32_t FsDeleteFileW(char16_t* path) {
     if (path == nullptr || WideLength(path) < 3)
         return 0;

@@ -648,7 +648,7 @@ bool ReadBody(NetHandle handle, NetBuffers* buffers, void* buffer, uint32_t size
             exchange.readCount = count;
             pending = true;
         }
-        paused = exchange.recvPaused;
+        paused = exchange.recvPaused && exchange.download.size() <= net::kDownloadResumeLevel;
     }
     ResumeIfPaused(request, paused);
     if (pending)

@@ -166,8 +166,13 @@ struct Notice {
 };
 
 // Hand-over limits: at most this much of a body waits between the threads (plus the one
-// block libcurl holds while the transfer is paused).
-inline constexpr size_t kDownloadLimit = 64 * 1024;
+// block libcurl holds while the transfer is paused). A paused download goes on once the
+// caller has taken half of it: each pause and resume costs two thread hand-overs, so they
+// come once per half megabyte, not once per read.
+inline constexpr size_t kDownloadLimit = 1024 * 1024;
+inline constexpr size_t kDownloadResumeLevel = kDownloadLimit / 2;
+// The most libcurl hands over in one call of the body callback.
+inline constexpr long kReceiveBlock = 256 * 1024;
 inline constexpr size_t kUploadLimit = 64 * 1024;
 inline constexpr uint32_t kDefaultConnectTimeoutMs = 60000;
 inline constexpr uint32_t kDefaultReceiveTimeoutMs = 60000;

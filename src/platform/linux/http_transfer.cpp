@@ -124,7 +124,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         exchange->download.Append(data, length);
         notice = Settle(transfer.request);
     }
-    QueueNotice(transfer, std::move(notice));
+    // A read that waited for these bytes completes now, not once libcurl returns: libcurl
+    // may go on receiving for a megabyte first, and the reader would idle meanwhile. It is
+    // the request's only outstanding call, so no earlier notice of it is still queued.
+    if (notice)
+        Deliver(*notice);
     return length;
 }
 
@@ -169,7 +173,9 @@ size_t OnRequestBody(char* buffer, size_t size, size_t count, void* user) {
             exchange->lastActivity = Clock::now();
         notice = Settle(transfer.request);
     }
-    QueueNotice(transfer, std::move(notice));
+    // A write that waited for room completes now, not once libcurl returns (see OnBody).
+    if (notice)
+        Deliver(*notice);
     return given;
 }
 
@@ -334,7 +340,7 @@ bool ConfigureTransfer(CURL* easy, Transfer& transfer, const TransferSettings& s
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.serverHeaders.get());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, nullptr);  // bodies pass as sent
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(CURL_MAX_WRITE_SIZE));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBlock);
     SetMethod(easy, settings);
     SetCredentials(easy, settings, transfer);
     SetProxy(easy, settings, transfer);
