@@ -2,7 +2,10 @@
 
 #include <iterator>
 
+#include "http/auth.h"
+#include "http/connection.h"
 #include "platform/string_resources.h"
+#include "plugin/registry.h"
 #include "plugin/strings.h"
 
 namespace vodarezazuv {
@@ -19,11 +22,31 @@ void AttachLibrary() {
     LoadStringW(kStringHelpFileName, g_plugin.helpFileName, std::size(g_plugin.helpFileName));
 }
 
+void DetachLibrary() {
+    g_plugin.hostProgress = nullptr;
+    g_plugin.hostLog = nullptr;
+    g_plugin.hostRequest = nullptr;
+    g_plugin.hostCrypt = nullptr;
+    char16_t name[kNameLimit + 1];
+    for (auto entry = FirstEntryName(Registry(), name, kNameLimit); entry;
+         entry = NextEntryName(entry, name, kNameLimit)) {
+        if (entry->connection) {
+            CloseSession(*entry->connection);
+            entry->connection.reset();
+        }
+    }
+    CloseCertificateStore();
+}
+
 namespace {
 
-// The library's load and unload: once per process.
+// The library's load and unload: once per process, or per dlopen and dlclose.
 __attribute__((constructor)) void OnLoad() {
     AttachLibrary();
+}
+
+__attribute__((destructor)) void OnUnload() {
+    DetachLibrary();
 }
 
 }  // namespace

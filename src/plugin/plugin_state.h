@@ -27,5 +27,9 @@ PluginState& Plugin();
 
 // Library load: loads the name of the help file entry.
 void AttachLibrary();
+// What the unload of the library does: closes every open connection (so that no thread of
+// the HTTP client outlives the code it runs) and the user's certificate store. The host's
+// callbacks are not called any more.
+void DetachLibrary();
 
 }  // namespace vodarezazuv

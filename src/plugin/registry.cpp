@@ -88,8 +88,10 @@ ConnectionRegistry::~ConnectionRegistry() {
         head = std::move(head->next);
 }
 
+// Never destroyed: the unload of the library closes the connections it holds first, and no
+// destructor of a static object may free them before that.
 ConnectionRegistry& Registry() {
-    static ConnectionRegistry registry;
+    static ConnectionRegistry& registry = *new ConnectionRegistry;
     return registry;
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "plugin_host.h"
 #include "servers_env.h"
@@ -241,6 +242,34 @@ TEST_F(ApacheBrowsing, TheHostAbortsASlowListingAfterTwoSeconds) {
     EXPECT_EQ(Disconnect(u"\\slow"), 1);
     EXPECT_EQ(Logged(LogTypeDisconnect, "DISCONNECT \\slow"), 0) << "the failed first listing "
                                                                     "closed it";
+}
+
+}  // namespace
+
+namespace {
+
+// The host may unload the library while connections are still open: their sessions and the
+// client's threads must be gone before the code they run is.
+TEST(ApacheUnload, UnloadingWithOpenConnectionsClosesThemFirst) {
+    std::map<std::string, std::string> env = testsupport::ServersEnv();
+    if (env.empty())
+        GTEST_SKIP() << "needs the servers fixture (VODAREZAZUV_SERVERS_ENV)";
+    TempDir dir;
+    for (int round = 0; round < 3; ++round) {
+        {
+            PluginHost host;
+            host.Init();
+            host.SetDefaultParams(dir.File("morlo.ini"));
+            WriteFile(
+                dir.File("vodarezazuv.ini"),
+                "[a]\nserver=" + env["DAV_URL"] + "\n[b]\nserver=" + env["DAV_URL"] + "nested/\n");
+            EXPECT_FALSE(host.List(u"\\a").empty());
+            EXPECT_FALSE(host.List(u"\\b").empty());
+            // The host object unloads the library here, with both connections open.
+        }
+        // A thread left behind would wake up within this time in code that is gone.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
 }
 
 }  // namespace

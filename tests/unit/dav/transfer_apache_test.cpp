@@ -100,6 +100,8 @@ class ApacheTransferTest : public ::testing::Test {
         fs::permissions(serverFolder, fs::perms::all);
     }
     void TearDown() override {
+        if (Connection* registered = FindConnection(Registry(), u"conn"))
+            CloseSession(*registered);
         SetConnection(Registry(), u"conn", nullptr);
         if (connection)
             CloseSession(*connection);
