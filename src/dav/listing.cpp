@@ -139,59 +139,79 @@ bool EscapedTarget(const char16_t* remotePath, int32_t utf8urls, PropfindKind ki
     return true;
 }
 
+// Ends the request sequence however the exchange ends: closes a request still open and
+// gives the connect handle back, so that no callback is left pointing at this frame.
+struct ExchangeScope {
+    Connection& connection;
+    RequestContext& context;
+    NetHandle request = nullptr;  // cleared once closed, or once the client closed it
+    ExchangeScope(Connection& c, RequestContext& r) : connection(c), context(r) {
+        BeginRequestContext(connection, context);
+    }
+    ~ExchangeScope() {
+        if (request != nullptr)
+            NetCloseHandle(request);
+        EndRequestContext(connection, context);
+    }
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+};
+
 // One PROPFIND exchange into body. The status of the answer, 400 when none was read.
 int32_t ExchangeOnce(Connection& connection, const char16_t* url, PropfindKind kind,
                      BodyBuffer* body, int32_t* retry, int32_t* headerUtf8) {
     int32_t status = 400;
     RequestContext context;
-    BeginRequestContext(connection, context);
+    ExchangeScope scope(connection, context);
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
-    NetHandle request = OpenRequest(connection.connectHandle, u"PROPFIND", url, u"HTTP/1.1",
-                                    connection.requestFlags | kReadRequestFlags, context);
-    if (request == nullptr) {
+    scope.request = OpenRequest(connection.connectHandle, u"PROPFIND", url, u"HTTP/1.1",
+                                connection.requestFlags | kReadRequestFlags, context);
+    if (scope.request == nullptr) {
         ReportError(kOpenRequestFailedPrefix, context.lastError);
-    } else {
-        char16_t headers[kHeaderLimit + 1];
-        CopyBoundedW(headers,
-                     kind == PropfindKind::Collection
-                         ? u"Depth: 1\r\nContent-type: text/xml; charset=\"utf-8\"\r\n"
-                         : u"Depth: 0\r\nContent-type: text/xml; charset=\"utf-8\"\r\n",
-                     kHeaderLimit);
-        AddProxyBasicHeader(headers, connection.proxyuser, connection.proxypassword, kHeaderLimit);
-        if (SendWithRecovery(connection, request, headers, context, retry) == RequestDone) {
-            bool aborted = false;
-            bool tooLarge = false;
-            char block[kReadBlock];
-            for (;;) {
-                uint32_t read = 0;
-                int32_t result = ReadResponse(request, block, sizeof block, &read, context);
-                if (result == RequestAborted)
-                    aborted = true;
-                if (result != RequestDone || read == 0)
-                    break;
-                int32_t size = 0;
-                body->Size(body, &size);
-                if (static_cast<int64_t>(size) + read > kMaxListingBody ||
-                    body->Append(body, block, static_cast<int32_t>(read)) != kBodyOk) {
-                    tooLarge = true;
-                    break;
-                }
-            }
-            if (!aborted) {
-                status = ReadResponseStatus(request, connection.detailedlog, 0);
-                if (IsSuccess(status))
-                    *retry = 0;
-                if (tooLarge) {
-                    LogLine(kListingTooLarge);
-                    status = 400;
-                }
-                if (connection.utf8urls == 0)
-                    *headerUtf8 = ResponseHeadersDeclareUtf8(request);
-                NetCloseHandle(request);
-            }
+        return status;
+    }
+    NetHandle request = scope.request;
+    char16_t headers[kHeaderLimit + 1];
+    CopyBoundedW(headers,
+                 kind == PropfindKind::Collection
+                     ? u"Depth: 1\r\nContent-type: text/xml; charset=\"utf-8\"\r\n"
+                     : u"Depth: 0\r\nContent-type: text/xml; charset=\"utf-8\"\r\n",
+                 kHeaderLimit);
+    AddProxyBasicHeader(headers, connection.proxyuser, connection.proxypassword, kHeaderLimit);
+    if (SendWithRecovery(connection, request, headers, context, retry) != RequestDone) {
+        scope.request = nullptr;  // closed by the send
+        return status;
+    }
+    bool tooLarge = false;
+    char block[kReadBlock];
+    for (;;) {
+        uint32_t read = 0;
+        int32_t result = ReadResponse(request, block, sizeof block, &read, context);
+        if (result == RequestAborted) {
+            // The user stopped it: no second attempt, and the request is closed already.
+            *retry = 0;
+            scope.request = nullptr;
+            return status;
+        }
+        if (result != RequestDone || read == 0)
+            break;
+        int32_t size = 0;
+        body->Size(body, &size);
+        if (static_cast<int64_t>(size) + read > kMaxListingBody ||
+            body->Append(body, block, static_cast<int32_t>(read)) != kBodyOk) {
+            tooLarge = true;
+            break;
         }
     }
-    EndRequestContext(connection, context);
+    status = ReadResponseStatus(request, connection.detailedlog, 0);
+    if (IsSuccess(status))
+        *retry = 0;
+    if (tooLarge) {
+        LogLine(kListingTooLarge);
+        status = 400;
+    }
+    if (connection.utf8urls == 0)
+        *headerUtf8 = ResponseHeadersDeclareUtf8(request);
     return status;
 }
 
@@ -255,16 +275,32 @@ int32_t RunPropfind(Connection& connection, const char16_t* remotePath, Propfind
     return 0;
 }
 
+// The last unit a decoded name may take: the buffer keeps at most kEntryNameSize - 1 units
+// with the terminating NUL.
+constexpr size_t kNameUnits = kEntryNameSize - 2;
+
+// Whether the units hold a NUL: a character that ends the name before its end (an overlong
+// form of 0 decodes to one).
+bool HoldsNul(const char16_t* begin, const char16_t* end) {
+    for (const char16_t* p = begin; p != end; ++p) {
+        if (*p == 0)
+            return true;
+    }
+    return false;
+}
+
 // Route A and B: the percent-decoded bytes as ANSI or UTF-8 text into the name buffer.
-// Returns false when the name had to be cut.
+// Returns false when the name is not whole: cut, ended by a NUL, or ending in the middle of
+// a UTF-8 sequence.
 bool DecodeBytes(const std::string& bytes, bool utf8, char16_t* name) {
     char16_t* out = name;
-    char16_t* outEnd = name + kEntryNameSize - 1;
+    char16_t* outEnd = name + kNameUnits;
     if (utf8) {
         const char* in = bytes.data();
         ConvResult result = Utf8ToUtf16(in, bytes.data() + bytes.size(), out, outEnd);
+        bool whole = result == ConvDone && !HoldsNul(name, out);
         *out = 0;
-        return result != ConvOutputFull;
+        return whole;
     }
     for (unsigned char byte : bytes) {
         if (out == outEnd) {
@@ -279,13 +315,15 @@ bool DecodeBytes(const std::string& bytes, bool utf8, char16_t* name) {
 
 // Route C: the href as UTF-8, then each escape in the wide text as one ANSI character.
 bool DecodeWide(const char* href, char16_t* name, bool* sawNul) {
-    std::u16string wide(std::strlen(href) + 1, u'\0');
+    size_t length = std::strlen(href);
+    std::u16string wide(length + 1, u'\0');
     const char* in = href;
     char16_t* out = wide.data();
-    Utf8ToUtf16(in, href + std::strlen(href), out, wide.data() + wide.size() - 1);
+    ConvResult result = Utf8ToUtf16(in, href + length, out, wide.data() + wide.size() - 1);
+    bool whole = result == ConvDone && !HoldsNul(wide.data(), out);
     *out = 0;
     char16_t* write = name;
-    char16_t* writeEnd = name + kEntryNameSize - 1;
+    char16_t* writeEnd = name + kNameUnits;
     for (const char16_t* p = wide.data(); *p != 0; ++p) {
         char16_t unit = *p;
         if (unit == u'%') {
@@ -306,7 +344,7 @@ bool DecodeWide(const char* href, char16_t* name, bool* sawNul) {
         *write++ = unit;
     }
     *write = 0;
-    return true;
+    return whole;
 }
 
 // Steps over n components: each "/" counts one and the skip ends behind the n-th; with n 0
@@ -518,13 +556,14 @@ int32_t NextEntry(ListingCursor* cursor) {
     }
 }
 
-int32_t FillFindData(ListingCursor* cursor, WIN32_FIND_DATAW* record, ListingCursor** outCursor) {
+int32_t FillFindData(ListingCursor* cursor, WIN32_FIND_DATAW* out, ListingCursor** outCursor) {
     for (;;) {
         if (cursor == nullptr || NextEntry(cursor) == 0)
             return 1;
-        if (outCursor != nullptr)
-            *outCursor = cursor;
-        std::memset(record, 0, sizeof *record);
+        // Built aside: the host's record changes only when an entry is handed out.
+        WIN32_FIND_DATAW entry;
+        std::memset(&entry, 0, sizeof entry);
+        WIN32_FIND_DATAW* record = &entry;
         size_t length = WideLength(cursor->name);
         CopyBoundedW(record->name, cursor->name, kNameLimit);
         uint32_t attributes = 0;
@@ -569,6 +608,9 @@ int32_t FillFindData(ListingCursor* cursor, WIN32_FIND_DATAW* record, ListingCur
         uint64_t size = static_cast<uint64_t>(cursor->contentLength);
         record->sizeHigh = static_cast<uint32_t>(size >> 32);
         record->sizeLow = static_cast<uint32_t>(size);
+        *out = entry;
+        if (outCursor != nullptr)
+            *outCursor = cursor;
         return 0;
     }
 }

@@ -16,8 +16,9 @@ void CertificateQuestion(NetHandle request, uint32_t error, char16_t* question) 
     FormatErrorLine(u"", error, reason);
     CopyBoundedW(question, u"The server's certificate is not trusted: ", kLongPathLimit);
     AppendBoundedW(question, reason, kLongPathLimit);
+    // Option texts count characters; a description that does not fit is left out.
     char16_t certificate[kLongPathLimit + 1];
-    uint32_t length = sizeof certificate;
+    uint32_t length = kLongPathLimit + 1;
     if (NetQueryOption(request, kNetOptionSecurityCertificate, certificate, &length)) {
         certificate[kLongPathLimit] = 0;
         AppendBoundedW(question, u"\n", kLongPathLimit);
@@ -40,7 +41,7 @@ bool AcceptCertificateProblem(NetHandle request, uint32_t error, uint32_t flags)
 bool EnterCredentials(NetHandle request, uint32_t flags) {
     char16_t user[kNameLimit + 1] = u"";
     char16_t password[kNameLimit + 1] = u"";
-    uint32_t length = sizeof user;
+    uint32_t length = kNameLimit + 1;  // characters
     if (!NetQueryOption(request, kNetOptionUsername, user, &length))
         user[0] = 0;
     user[kNameLimit] = 0;

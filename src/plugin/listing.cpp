@@ -2,6 +2,7 @@
 // the root a connection's collection is listed, the connection opened on first use.
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "dav/listing.h"
@@ -89,16 +90,14 @@ void* FindFirstBelowRoot(char16_t* path, WIN32_FIND_DATAW& record) {
         }
         return FailListing(FsErrorPathNotFound);
     }
-    if (FillFindData(cursor, &record) != 0) {
-        FreeListing(cursor);
+    // Owned here until the handle takes it, whatever happens in between.
+    std::unique_ptr<ListingCursor, decltype(&FreeListing)> owned(cursor, &FreeListing);
+    if (FillFindData(cursor, &record) != 0)
         return FailListing(FsErrorNoMoreFiles);
-    }
     auto* handle = new (std::nothrow) FindHandle;
-    if (handle == nullptr) {
-        FreeListing(cursor);
+    if (handle == nullptr)
         return FailListing(FsErrorPathNotFound);
-    }
-    handle->cursor = cursor;
+    handle->cursor = owned.release();
     handle->connection = connection;
     return handle;
 }

@@ -137,7 +137,10 @@ TEST_F(ListingEntriesTest, HrefsDecodeByTheirRoute) {
         {"B: the connection says UTF-8", "/d/%C3%A4", 0, 1, "ä"},
         {"lower-case hex", "/d/%c3%a4", 1, 0, "ä"},
         {"letters beyond F keep their value", "/d/%G1", 0, 0, "\x01"},
-        {"a % without two characters ends the name", "/d/ab%4", 1, 0, "ab"},
+        {"C: a % without two characters ends the name", "/d/ab%4", 1, 0, "ab"},
+        {"A: a % without two characters ends the name", "/d/ab%4", 0, 0, "ab"},
+        {"B: a % at the very end ends the name", "/d/ab%", 0, 1, "ab"},
+        {"a character that is no digit or letter is passed over", "/d/%/4x", 0, 0, "\x04x"},
         {"the Euro sign of the code page", "/d/%80", 0, 0, "€"},
     };
     for (const Case& c : cases) {
@@ -222,6 +225,12 @@ TEST_F(ListingEntriesTest, NamesTheHostWouldMisreadAreNeverHandedOut) {
     EXPECT_NE(joined.find("nul"), std::string::npos) << joined;
     EXPECT_NE(joined.find(longName.substr(0, 100)), std::string::npos);
     EXPECT_EQ(joined.find("\n.."), std::string::npos) << joined;
+}
+
+TEST_F(ListingEntriesTest, AUtf8SequenceCutAtTheEndIsNoWholeName) {
+    // The connection says UTF-8; the last escape starts a sequence that never ends.
+    EXPECT_TRUE(List(Body({Response("/d/ab%C3")}), 1, 0, 1).empty());
+    EXPECT_EQ(Names(List(Body({Response("/d/ab%C3%A4")}), 1, 0, 1)), "abä");
 }
 
 TEST_F(ListingEntriesTest, AnEmptyOrMissingCursorHasNoEntry) {

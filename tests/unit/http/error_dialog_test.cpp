@@ -54,7 +54,7 @@ class ErrorDialogTest : public ::testing::Test {
     }
     std::string Option(uint32_t option) {
         char16_t text[64] = u"";
-        uint32_t length = sizeof text;
+        uint32_t length = 64;
         if (!NetQueryOption(request, option, text, &length))
             return "<error>";
         return U8(text);
