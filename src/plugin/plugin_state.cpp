@@ -1,5 +1,6 @@
 #include "plugin/plugin_state.h"
 
+#include <cstdlib>
 #include <iterator>
 
 #include "http/auth.h"
@@ -35,7 +36,14 @@ void DetachLibrary() {
             entry->connection.reset();
         }
     }
+    ReleaseRegistry();
     CloseCertificateStore();
+}
+
+void DetachAtUnload() {
+    static bool registered = false;
+    if (!registered)
+        registered = std::atexit([] { DetachLibrary(); }) == 0;
 }
 
 namespace {
@@ -43,10 +51,6 @@ namespace {
 // The library's load and unload: once per process, or per dlopen and dlclose.
 __attribute__((constructor)) void OnLoad() {
     AttachLibrary();
-}
-
-__attribute__((destructor)) void OnUnload() {
-    DetachLibrary();
 }
 
 }  // namespace

@@ -28,8 +28,12 @@ PluginState& Plugin();
 // Library load: loads the name of the help file entry.
 void AttachLibrary();
 // What the unload of the library does: closes every open connection (so that no thread of
-// the HTTP client outlives the code it runs) and the user's certificate store. The host's
-// callbacks are not called any more.
+// the HTTP client outlives the code it runs), frees the registry and closes the user's
+// certificate store. The host's callbacks are not called any more.
 void DetachLibrary();
+// Has DetachLibrary run when the library is unloaded or the process ends (once, however
+// often it is called). Registered on the first use of the registry, after the HTTP client's
+// static objects exist, it runs before they are destroyed, on dlclose and at exit alike.
+void DetachAtUnload();
 
 }  // namespace vodarezazuv

@@ -1,5 +1,7 @@
 #include "plugin/registry.h"
 
+#include "plugin/plugin_state.h"
+
 #include <new>
 #include <vector>
 
@@ -88,11 +90,23 @@ ConnectionRegistry::~ConnectionRegistry() {
         head = std::move(head->next);
 }
 
-// Never destroyed: the unload of the library closes the connections it holds first, and no
-// destructor of a static object may free them before that.
+namespace {
+ConnectionRegistry* g_registry = nullptr;
+}  // namespace
+
+// Made on first use; from then on the unload of the library (or the end of the process)
+// closes its connections and frees it, before any static object of the HTTP client goes.
 ConnectionRegistry& Registry() {
-    static ConnectionRegistry& registry = *new ConnectionRegistry;
-    return registry;
+    if (g_registry == nullptr) {
+        g_registry = new ConnectionRegistry;
+        DetachAtUnload();
+    }
+    return *g_registry;
+}
+
+void ReleaseRegistry() {
+    delete g_registry;
+    g_registry = nullptr;
 }
 
 void RefreshRegistry(ConnectionRegistry& registry, const char16_t* settingsPath,

@@ -39,6 +39,9 @@ inline constexpr char16_t kQuickConnectionName[] = u"Quick connection";
 
 // The plugin-wide registry.
 ConnectionRegistry& Registry();
+// Frees the registry and every entry (their connections must be closed); the next use of
+// Registry() makes a new one.
+void ReleaseRegistry();
 
 // Rebuilds the registry from the sections of the settings file that name a server: known
 // entries keep their place, new sections are appended in file order, entries whose section
