@@ -5,6 +5,7 @@
 #include <new>
 
 #include "dav/decimal_text.h"
+#include "dav/drain.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -78,12 +79,15 @@ int32_t CopyBody(Exchange& exchange, LocalTarget& target, char* block) {
     }
 }
 
-// Reads a body nobody wants to its end, so that the connection stays usable.
+// Reads a body nobody wants and drops it, up to kDrainLimit.
 void DropBody(Exchange& exchange, char* block) {
     uint32_t read = 0;
-    while (exchange.Track(ReadResponse(exchange.request, block, kDownloadBlock, &read,
+    uint64_t total = 0;
+    while (total < kDrainLimit &&
+           exchange.Track(ReadResponse(exchange.request, block, kDownloadBlock, &read,
                                        exchange.context)) == RequestDone &&
            read != 0) {
+        total += read;
     }
 }
 
@@ -157,6 +161,8 @@ int32_t SendGet(Connection& connection, Exchange& exchange, const LocalTarget& t
         AppendDecimal(headers, target.start, kLongHeaderLimit);
         AppendBoundedW(headers, u"-", kLongHeaderLimit);
         AppendDecimal(headers, target.remoteSize, kLongHeaderLimit);
+        // Ended, so that a proxy authorization line after it stays a line of its own.
+        AppendBoundedW(headers, u"\r\n", kLongHeaderLimit);
     }
     AddProxyBasicHeader(headers, connection.proxyuser, connection.proxypassword, kLongHeaderLimit);
     uint32_t length = static_cast<uint32_t>(WideLength(headers));

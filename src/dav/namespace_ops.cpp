@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <iterator>
 
+#include "dav/drain.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -25,7 +26,6 @@ constexpr int kMaxAttempts = 11;
 // Bodies of these answers are error pages or short status lists; beyond this the rest is
 // left unread and the request closed, so a server that sends without end cannot hold the
 // host's thread.
-constexpr uint32_t kDrainLimit = 1u << 20;
 
 // The Location value is asked for with this many bytes, as the path buffers hold 780
 // characters; a longer value is no redirection.

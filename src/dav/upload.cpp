@@ -4,6 +4,7 @@
 
 #include "dav/decimal_text.h"
 #include "dav/download.h"
+#include "dav/drain.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -56,13 +57,16 @@ bool IsBodyless(int32_t status) {
     return status == 204 || status == 304;
 }
 
+// Reads a body nobody wants and drops it, up to kDrainLimit.
 void DropBody(Upload& upload, uint32_t piece) {
     char block[kSecondStepDropPiece];
     uint32_t read = 0;
-    while (!upload.closed &&
+    uint64_t total = 0;
+    while (!upload.closed && total < kDrainLimit &&
            upload.Track(ReadResponse(upload.request, block, piece, &read, upload.context)) ==
                RequestDone &&
            read != 0) {
+        total += read;
     }
 }
 
@@ -142,8 +146,17 @@ int32_t SendFileBody(Upload& upload, LocalFile& file, int64_t size) {
         }
         // The closer ends a write that waits for the server from outside, within 100 ms.
         if (ReportProgress(PercentOf(sent, size)) != 0 && !closer) {
-            closer.emplace(upload.target);
             result = UploadAborted;
+            try {
+                closer.emplace(upload.target);
+            } catch (...) {
+                // No thread to be had: the request is closed from here, which ends the
+                // transfer as well, only without the grace of the closer's 100 ms.
+                if (NetHandle handle = upload.target.handle.exchange(nullptr))
+                    NetCloseHandle(handle);
+                upload.closed = true;
+                break;
+            }
         }
         if (wrote != RequestDone) {
             if (result == UploadDone)
@@ -188,10 +201,15 @@ int32_t LastStep(Upload& upload, LocalFile& file, int64_t size) {
 int32_t RunSteps(Upload& upload, LocalFile& file, int64_t size) {
     AddHeaders(upload, u"Content-type: application/octet-stream\r\n");
     if (upload.connection.multistepupload != 0) {
+        // An abort in the wait of a step closed the request: the file is not sent then.
         if (FirstStep(upload) != 0)
-            return UploadFailed;
+            return upload.closed ? UploadAborted : UploadFailed;
+        if (upload.closed)
+            return UploadAborted;
         if (upload.connection.threeStepUpload != 0)
             SecondStep(upload);
+        if (upload.closed)
+            return UploadAborted;
     }
     return LastStep(upload, file, size);
 }

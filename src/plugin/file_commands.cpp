@@ -36,22 +36,6 @@ const char16_t* RootLevelName(const char16_t* hostPath) {
     return hostPath + 1;
 }
 
-// Whether the host path names something below its connection, not the connection itself
-// ("\conn\" resolves to the base path: deleting or replacing that would take the whole
-// tree of the connection).
-bool NamesRemoteObject(const char16_t* hostPath) {
-    const char16_t* p = hostPath;
-    while (*p == u'\\' || *p == u'/')
-        ++p;
-    while (*p != 0 && *p != u'\\' && *p != u'/')
-        ++p;
-    for (; *p != 0; ++p) {
-        if (*p != u'\\' && *p != u'/')
-            return true;
-    }
-    return false;
-}
-
 int32_t RenameConnection(const char16_t* oldName, const char16_t* newName, int32_t move,
                          int32_t overwrite) {
     switch (CopyConnectionSection(oldName, newName, move, overwrite, Plugin().settingsPath)) {

@@ -27,4 +27,17 @@ Connection* ResolvePath(const char16_t* hostPath, char16_t* remotePath, size_t l
     return connection;
 }
 
+bool NamesRemoteObject(const char16_t* hostPath) {
+    const char16_t* p = hostPath;
+    while (*p == u'\\' || *p == u'/')
+        ++p;
+    while (*p != 0 && *p != u'\\' && *p != u'/')
+        ++p;
+    for (; *p != 0; ++p) {
+        if (*p != u'\\' && *p != u'/')
+            return true;
+    }
+    return false;
+}
+
 }  // namespace vodarezazuv

@@ -13,4 +13,9 @@ struct Connection;
 // is 0). remotePath holds limit + 1 characters.
 Connection* ResolvePath(const char16_t* hostPath, char16_t* remotePath, size_t limit);
 
+// Whether the host path names something below its connection, not the connection itself
+// ("\conn\" resolves to the base path: deleting or replacing that would take the whole
+// tree of the connection).
+bool NamesRemoteObject(const char16_t* hostPath);
+
 }  // namespace vodarezazuv

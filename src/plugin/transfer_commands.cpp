@@ -109,6 +109,9 @@ int32_t HostCodeOfUpload(int32_t result) {
 
 int32_t GetRemoteFile(char16_t* remoteName, char16_t* localName, int32_t copyFlags,
                       const FsRemoteInfo& info) {
+    // A connection itself is a directory: there is no file to fetch.
+    if (!NamesRemoteObject(remoteName))
+        return FileOpNotFound;
     SanitiseLocalName(localName);
     if (AskHostToStart(remoteName, localName) != 0)
         return FileOpAborted;
@@ -131,6 +134,10 @@ int32_t PutLocalFile(char16_t* localName, char16_t* remoteName, int32_t copyFlag
     if ((copyFlags & CopyTargetExists) != 0 && (copyFlags & (CopyOverwrite | CopyResume)) == 0)
         return FileOpExists;
     if (WideLength(remoteName) < 3)
+        return FileOpWriteError;
+    // A file copied to the root under a connection's name would replace (and, with
+    // deletebeforeupload, first delete) the connection's whole base folder.
+    if (!NamesRemoteObject(remoteName))
         return FileOpWriteError;
     if (localName == nullptr || *localName == 0)
         return FileOpReadError;

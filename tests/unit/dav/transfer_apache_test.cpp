@@ -21,6 +21,7 @@
 #include "http/connection.h"
 #include "plugin/registry.h"
 #include "servers_env.h"
+#include "settings/password.h"
 #include "temp_dir.h"
 #include "vodarezazuv/fs_plugin.h"
 
@@ -286,6 +287,47 @@ TEST_F(ApacheTransferTest, ResumeDecidedByTheLocalSizeAloneMakesNoRequest) {
     EXPECT_TRUE(LogLinesWith(env["APACHE_ACCESS_LOG"], "/dav/" + folder + "/whole.bin", 0).empty());
 }
 
+TEST_F(ApacheTransferTest, AnEndlessUnwantedBodyIsLeftUnread) {
+    // Answers nobody reads are dropped up to a limit; a server sending without end must not
+    // hold the host.
+    Open(env["SCRIPTED_URL"]);
+    std::string local = dir.File("endless.txt");
+    WriteFile(local, "kept");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Download(U16("\\endless-404\\" + tag + ".bin"), local, 10, 0), DownloadFailed);
+    EXPECT_EQ(ReadFile(local), "kept");
+    std::string upload = dir.File("up.txt");
+    WriteFile(upload, "data");
+    EXPECT_NE(Upload(upload, U16("\\endless-put-answer\\" + tag + ".txt")), 0);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 20.0);
+}
+
+TEST_F(ApacheTransferTest, AResumeThroughAProxyWithAUserSendsBothHeaders) {
+    char16_t scrambled[kNameLimit + 1];
+    ASSERT_EQ(ScramblePassword(U16(env["PROXY_PASSWORD"]).c_str(), scrambled, kNameLimit + 1),
+              ScrambleDone);
+    Open(env["DAV_URL"], "proxynr=1\n[proxy]\nproxytype=2\nproxyserver=" + env["PROXY_AUTH"] +
+                             "\nproxyuser=" + env["PROXY_USER"] +
+                             "\nproxypassword=" + U8(scrambled) + "\n");
+    std::string content(100000, 'r');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>('a' + i % 26);
+    Serve("resumed.bin", content);
+    std::string local = dir.File("resumed.bin");
+    WriteFile(local, content.substr(0, 40000));
+    EXPECT_EQ(Download(Remote("resumed.bin"), local, static_cast<int64_t>(content.size()), 1),
+              DownloadDone)
+        << HostRecorder::Lines().size();
+    EXPECT_EQ(ReadFile(local), content);
+    std::vector<std::string> lines =
+        LogLinesWith(env["APACHE_ACCESS_LOG"], "/dav/" + folder + "/resumed.bin", 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("range=\"bytes=40000-100000\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(" vodarezazuv-proxy (squid"), std::string::npos) << lines[0];
+}
+
 TEST_F(ApacheTransferTest, ResumeRefusedWithTheWholeFileWritesNothing) {
     Open(env["SCRIPTED_URL"]);
     std::string local = dir.File("partial.txt");
@@ -436,6 +478,25 @@ TEST_F(ApacheTransferTest, TheFirstStepsStatusDecidesWhetherTheFileIsSent) {
         connection.reset();
         fs::remove(dir.File("marker"));
     }
+}
+
+TEST_F(ApacheTransferTest, AnAbortWhileAFirstStepIsAnsweredSendsNoFile) {
+    // The scripted server answers six seconds late; from two seconds on the host is asked
+    // and says abort.
+    Open(env["SCRIPTED_URL"]);
+    std::string local = dir.File("never.txt");
+    WriteFile(local, "never sent");
+    std::string path = "/listing-slow/upload-abort-" + tag + ".txt";
+    HostRecorder::abortFromCall = 1;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Upload(local, U16(path)), UploadAborted);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 4.0);
+    EXPECT_EQ(ScriptedRequests(path, 1).size(), 1u) << "the file itself is not sent";
+    std::vector<std::string> lines = HostRecorder::Lines();
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "Last upload step: Send actual file"),
+              lines.end());
 }
 
 TEST_F(ApacheTransferTest, AnAbortDuringTheUploadEndsItWithinMoments) {

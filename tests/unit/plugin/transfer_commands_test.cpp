@@ -134,6 +134,9 @@ TEST_F(TransferCommandsTest, GetFileAnswersBeforeAnyTransfer) {
         {"unknown connection", u"\\nobody\\f", dir.File("n4"), CopyOverwrite, 0, FileOpReadError},
         // A "?" cannot travel in a request target.
         {"remote name not escapable", u"\\conn\\what?", dir.File("n5"), 0, 0, FileOpNotFound},
+        // The connection itself is its base folder, no file.
+        {"the connection", u"\\conn", dir.File("n7"), CopyOverwrite, 0, FileOpNotFound},
+        {"the connection with a separator", u"\\conn\\", dir.File("n8"), 0, 0, FileOpNotFound},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,6 +175,10 @@ TEST_F(TransferCommandsTest, PutFileAnswersBeforeAnyTransfer) {
          true},
         {"remote name not escapable", local, u"\\conn\\what?", 0, 0, FileOpWriteError, true},
         {"local file missing", dir.File("missing"), u"\\conn\\f", 0, 0, FileOpReadError, true},
+        // A file copied to the root under a connection's name would replace its base folder.
+        {"onto the connection", local, u"\\conn", CopyOverwrite, 0, FileOpWriteError, false},
+        {"onto the connection with a separator", local, u"\\conn\\/", CopyOverwrite, 0,
+         FileOpWriteError, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
