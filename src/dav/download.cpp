@@ -6,6 +6,7 @@
 
 #include "dav/decimal_text.h"
 #include "dav/drain.h"
+#include "dav/remote_path.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -209,15 +210,9 @@ int32_t PercentOf(int64_t done, int64_t total) {
 int32_t DavDownload(Connection& connection, const char16_t* remotePath, const char16_t* localName,
                     int32_t overwrite, int64_t remoteSize, FILETIME lastWriteTime, int32_t resume) {
     LogLine(kSeparatorLine);
-    char16_t line[kLongPathLimit + 1] = u"File receive: ";
-    AppendBoundedW(line, remotePath, kLongPathLimit);
-    LogLine(line);
-
-    // A path that would have to be cut names another resource: it is refused instead.
-    char16_t url[kLongPathLimit + 1];
-    CopyBoundedW(url, remotePath, kLongPathLimit);
-    if (WideLength(remotePath) > kLongPathLimit ||
-        EscapeUrlPath(url, kLongPathLimit + 1, connection.utf8urls) == nullptr) {
+    LogTwo(u"File receive: ", remotePath);
+    PathBuffer url;
+    if (!EscapedPath(remotePath, connection.utf8urls, url)) {
         LogLine(u"Invalid Unicode name!");
         return DownloadBadPath;
     }

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "dav/drain.h"
+#include "dav/remote_path.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -30,8 +31,6 @@ constexpr int kMaxAttempts = 11;
 // The Location value is asked for with this many bytes, as the path buffers hold 780
 // characters; a longer value is no redirection.
 constexpr uint32_t kLocationBytes = kLongPathLimit;
-
-using PathBuffer = char16_t[kLongPathLimit + 1];
 
 bool IsSuccess(int32_t status) {
     return status / 10 == 20;
@@ -75,23 +74,6 @@ class RequestHandle {
   private:
     NetHandle handle_;
 };
-
-void LogTwo(const char16_t* first, const char16_t* second) {
-    char16_t line[kLongPathLimit + 1];
-    CopyBoundedW(line, first, kLongPathLimit);
-    AppendBoundedW(line, second, kLongPathLimit);
-    LogLine(line);
-}
-
-// Copies and escapes path; false when it is longer than a remote path may be (it was cut on
-// its way here) or cannot be escaped faithfully.
-bool EscapedPath(const char16_t* path, int32_t utf8, PathBuffer& out) {
-    out[0] = 0;
-    if (WideLength(path) > kLongPathLimit)
-        return false;
-    CopyBoundedW(out, path, kLongPathLimit);
-    return EscapeUrlPath(out, kLongPathLimit + 1, utf8) != nullptr;
-}
 
 void ApplyDirectorySlash(const Connection& connection, int32_t isDirectory, char16_t* path) {
     if (isDirectory != 0 && connection.apacheDirWithSlash != 0)

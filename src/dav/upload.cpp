@@ -5,6 +5,7 @@
 #include "dav/decimal_text.h"
 #include "dav/download.h"
 #include "dav/drain.h"
+#include "dav/remote_path.h"
 #include "http/auth.h"
 #include "http/connection.h"
 #include "http/request.h"
@@ -219,15 +220,9 @@ int32_t RunSteps(Upload& upload, LocalFile& file, int64_t size) {
 int32_t DavUpload(Connection& connection, const char16_t* localName, const char16_t* remotePath,
                   int32_t resume) {
     LogLine(kSeparatorLine);
-    char16_t line[kLongPathLimit + 1] = u"File send: ";
-    AppendBoundedW(line, remotePath, kLongPathLimit);
-    LogLine(line);
-
-    // A path that would have to be cut names another resource: it is refused instead.
-    char16_t url[kLongPathLimit + 1];
-    CopyBoundedW(url, remotePath, kLongPathLimit);
-    if (WideLength(remotePath) > kLongPathLimit ||
-        EscapeUrlPath(url, kLongPathLimit + 1, connection.utf8urls) == nullptr) {
+    LogTwo(u"File send: ", remotePath);
+    PathBuffer url;
+    if (!EscapedPath(remotePath, connection.utf8urls, url)) {
         LogLine(u"Invalid Unicode name!");
         return UploadFailed;
     }
