@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace vodarezazuv {
 
@@ -47,7 +48,9 @@ class LocalFile {
     bool SeekToEnd();
     // Writes all count bytes; false when any of them could not be written.
     bool Write(const void* data, size_t count);
-    // Reads up to size bytes; the count read, 0 at the end, -1 on failure.
+    // Reads up to size bytes; the count read, 0 at the end, -1 on failure. Small reads are
+    // served from a read-ahead block of kReadAhead bytes, so that a caller's small blocks
+    // do not each cost the system a call.
     int64_t Read(void* destination, size_t size);
     // Sets the last-write time (a FILETIME value: 100 ns steps since 1601, UTC) and leaves
     // the access time alone. A value of 0 or a negative one (no date given) changes nothing.
@@ -56,7 +59,12 @@ class LocalFile {
   private:
     friend LocalOpenError OpenLocalFile(const char16_t*, LocalAccess, LocalCreation, LocalFile&);
     int descriptor_ = -1;
+    std::unique_ptr<char[]> ahead_;  // the read-ahead block, made on the first small read
+    size_t aheadStart_ = 0;
+    size_t aheadEnd_ = 0;
 };
+
+inline constexpr size_t kReadAhead = 256 * 1024;
 
 // Opens name into file (closing what file held). Files are shared: others may read and
 // write them meanwhile.

@@ -552,11 +552,14 @@ bool NetWriteFile(NetHandle handle, const void* data, uint32_t count, uint32_t* 
             return Succeed();
         }
         exchange.uploadAccepted += count;
-        paused = exchange.sendPaused;
         size_t room = net::kUploadLimit - std::min(net::kUploadLimit, exchange.upload.size());
         size_t now = std::min<size_t>(room, count);
         exchange.upload.Append(static_cast<const char*>(data), now);
         pending = now < count;
+        bool wholeBody = exchange.uploadDeclared >= 0 &&
+                         exchange.uploadAccepted == static_cast<uint64_t>(exchange.uploadDeclared);
+        paused = exchange.sendPaused &&
+                 (pending || wholeBody || exchange.upload.size() >= net::kUploadResumeLevel);
         if (pending) {
             exchange.pending = Pending::Write;
             exchange.writeData = static_cast<const char*>(data) + now;

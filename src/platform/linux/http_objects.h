@@ -173,7 +173,13 @@ inline constexpr size_t kDownloadLimit = 1024 * 1024;
 inline constexpr size_t kDownloadResumeLevel = kDownloadLimit / 2;
 // The most libcurl hands over in one call of the body callback.
 inline constexpr long kReceiveBlock = 256 * 1024;
-inline constexpr size_t kUploadLimit = 64 * 1024;
+// An upload likewise: a paused one goes on once a quarter of its buffer is filled (or the
+// caller has to wait for room, or has given the whole body), so that the caller's small
+// blocks do not each cost a pause and a resume of the transfer.
+inline constexpr size_t kUploadLimit = 1024 * 1024;
+inline constexpr size_t kUploadResumeLevel = kUploadLimit / 4;
+// The most libcurl asks for in one call of the request body callback.
+inline constexpr long kSendBlock = 256 * 1024;
 inline constexpr uint32_t kDefaultConnectTimeoutMs = 60000;
 inline constexpr uint32_t kDefaultReceiveTimeoutMs = 60000;
 

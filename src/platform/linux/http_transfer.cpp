@@ -341,6 +341,7 @@ bool ConfigureTransfer(CURL* easy, Transfer& transfer, const TransferSettings& s
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, nullptr);  // bodies pass as sent
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBlock);
+    curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kSendBlock);
     SetMethod(easy, settings);
     SetCredentials(easy, settings, transfer);
     SetProxy(easy, settings, transfer);

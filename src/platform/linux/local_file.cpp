@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "platform/native_path.h"
 #include "util/bounded_text.h"
@@ -58,6 +62,9 @@ LocalFile::~LocalFile() {
 
 LocalFile::LocalFile(LocalFile&& other) noexcept : descriptor_(other.descriptor_) {
     other.descriptor_ = -1;
+    ahead_ = std::move(other.ahead_);
+    aheadStart_ = std::exchange(other.aheadStart_, 0);
+    aheadEnd_ = std::exchange(other.aheadEnd_, 0);
 }
 
 LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
@@ -65,6 +72,9 @@ LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
         Close();
         descriptor_ = other.descriptor_;
         other.descriptor_ = -1;
+        ahead_ = std::move(other.ahead_);
+        aheadStart_ = std::exchange(other.aheadStart_, 0);
+        aheadEnd_ = std::exchange(other.aheadEnd_, 0);
     }
     return *this;
 }
@@ -73,6 +83,7 @@ void LocalFile::Close() {
     if (descriptor_ >= 0)
         ::close(descriptor_);
     descriptor_ = -1;
+    aheadStart_ = aheadEnd_ = 0;
 }
 
 int64_t LocalFile::Size() const {
@@ -100,12 +111,36 @@ bool LocalFile::Write(const void* data, size_t count) {
     return true;
 }
 
-int64_t LocalFile::Read(void* destination, size_t size) {
+namespace {
+
+ssize_t ReadSome(int descriptor, void* destination, size_t size) {
     for (;;) {
-        ssize_t read = ::read(descriptor_, destination, size);
+        ssize_t read = ::read(descriptor, destination, size);
         if (read >= 0 || errno != EINTR)
             return read;
     }
+}
+
+}  // namespace
+
+int64_t LocalFile::Read(void* destination, size_t size) {
+    if (aheadStart_ == aheadEnd_) {
+        if (size >= kReadAhead)
+            return ReadSome(descriptor_, destination, size);
+        if (!ahead_)
+            ahead_.reset(new (std::nothrow) char[kReadAhead]);
+        if (!ahead_)
+            return ReadSome(descriptor_, destination, size);
+        ssize_t read = ReadSome(descriptor_, ahead_.get(), kReadAhead);
+        if (read <= 0)
+            return read;
+        aheadStart_ = 0;
+        aheadEnd_ = static_cast<size_t>(read);
+    }
+    size_t count = std::min(size, aheadEnd_ - aheadStart_);
+    std::memcpy(destination, ahead_.get() + aheadStart_, count);
+    aheadStart_ += count;
+    return static_cast<int64_t>(count);
 }
 
 bool LocalFile::SetLastWriteTime(uint64_t filetime) {
