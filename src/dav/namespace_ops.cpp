@@ -230,6 +230,30 @@ bool BuildMoveHeaders(const Connection& connection, const char16_t* targetPath, 
     return true;
 }
 
+// Sends the request and follows up to ten redirections of it to the connection's own server;
+// the status of the last answer. A 412 ends at once when stopAt412 is set.
+int32_t SendFollowingRedirections(Connection& connection, const char16_t* method,
+                                  PathBuffer& object, const char16_t* headers,
+                                  OnCertificateRequest onCertificate, bool stopAt412) {
+    RequestContext context;
+    ContextScope scope(connection, context);
+    SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
+    PathBuffer redirect;
+    int32_t status = 0;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        status =
+            RunAttempt(connection, context, method, object, headers, onCertificate, 64, &redirect);
+        if (IsWholeSuccess(status) || (stopAt412 && status == 412))
+            return status;
+        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
+            break;
+        LogLine(kRedirectingLine);
+        LogLine(redirect);
+        CopyBoundedW(object, redirect, kLongPathLimit);
+    }
+    return status;
+}
+
 }  // namespace
 
 int32_t DavMakeCollection(Connection& connection, const char16_t* remotePath) {
@@ -276,24 +300,11 @@ int32_t DavMoveOrCopy(Connection& connection, const char16_t* sourcePath,
     }
     ApplyDirectorySlash(connection, isDirectory, object);
 
-    RequestContext context;
-    ContextScope scope(connection, context);
-    SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
-    PathBuffer redirect;
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        int32_t status = RunAttempt(connection, context, method, object, headers,
-                                    OnCertificateRequest::Fail, 64, &redirect);
-        if (IsWholeSuccess(status))
-            return NamespaceDone;
-        if (status == 412 && overwrite == 0)
-            return NamespaceTargetExists;
-        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
-            break;
-        LogLine(kRedirectingLine);
-        LogLine(redirect);
-        CopyBoundedW(object, redirect, kLongPathLimit);
-    }
-    return NamespaceFailed;
+    int32_t status = SendFollowingRedirections(connection, method, object, headers,
+                                               OnCertificateRequest::Fail, overwrite == 0);
+    if (IsWholeSuccess(status))
+        return NamespaceDone;
+    return status == 412 && overwrite == 0 ? NamespaceTargetExists : NamespaceFailed;
 }
 
 int32_t DavDelete(Connection& connection, const char16_t* remotePath, int32_t isDirectory) {
@@ -306,24 +317,11 @@ int32_t DavDelete(Connection& connection, const char16_t* remotePath, int32_t is
     }
     ApplyDirectorySlash(connection, isDirectory, object);
 
-    RequestContext context;
-    ContextScope scope(connection, context);
-    SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     char16_t headers[kHeaderLimit + 1] = u"";
     AddProxyBasicHeader(headers, connection.proxyuser, connection.proxypassword, kHeaderLimit);
-    PathBuffer redirect;
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        int32_t status = RunAttempt(connection, context, u"DELETE", object, headers,
-                                    OnCertificateRequest::SendAgain, 64, &redirect);
-        if (IsWholeSuccess(status))
-            return NamespaceDone;
-        if (redirect[0] == 0 || attempt + 1 == kMaxAttempts)
-            break;
-        LogLine(kRedirectingLine);
-        LogLine(redirect);
-        CopyBoundedW(object, redirect, kLongPathLimit);
-    }
-    return NamespaceFailed;
+    int32_t status = SendFollowingRedirections(connection, u"DELETE", object, headers,
+                                               OnCertificateRequest::SendAgain, false);
+    return IsWholeSuccess(status) ? NamespaceDone : NamespaceFailed;
 }
 
 int32_t DavSetAttributes(Connection&, const char16_t*, int32_t) {
