@@ -180,7 +180,7 @@ int32_t SendGet(Connection& connection, Exchange& exchange, const LocalTarget& t
 
 int32_t RunRequest(Connection& connection, const char16_t* url, LocalTarget& target) {
     RequestContext context;
-    BeginRequestContext(connection, context);
+    RequestContextScope scope(connection, context);
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     int32_t result = DownloadFailed;
     NetHandle request = OpenRequest(connection.connectHandle, u"GET", url, u"HTTP/1.0",
@@ -192,7 +192,6 @@ int32_t RunRequest(Connection& connection, const char16_t* url, LocalTarget& tar
         if (!exchange.closed)
             NetCloseHandle(request);
     }
-    EndRequestContext(connection, context);
     return result;
 }
 

@@ -139,22 +139,17 @@ bool EscapedTarget(const char16_t* remotePath, int32_t utf8urls, PropfindKind ki
     return true;
 }
 
-// Ends the request sequence however the exchange ends: closes a request still open and
-// gives the connect handle back, so that no callback is left pointing at this frame.
-struct ExchangeScope {
-    Connection& connection;
-    RequestContext& context;
+// Closes a request still open however the exchange ends; the request context's scope,
+// declared before it, then gives the connect handle back.
+struct OpenRequestScope {
     NetHandle request = nullptr;  // cleared once closed, or once the client closed it
-    ExchangeScope(Connection& c, RequestContext& r) : connection(c), context(r) {
-        BeginRequestContext(connection, context);
-    }
-    ~ExchangeScope() {
+    OpenRequestScope() = default;
+    ~OpenRequestScope() {
         if (request != nullptr)
             NetCloseHandle(request);
-        EndRequestContext(connection, context);
     }
-    ExchangeScope(const ExchangeScope&) = delete;
-    ExchangeScope& operator=(const ExchangeScope&) = delete;
+    OpenRequestScope(const OpenRequestScope&) = delete;
+    OpenRequestScope& operator=(const OpenRequestScope&) = delete;
 };
 
 // One PROPFIND exchange into body. The status of the answer, 400 when none was read.
@@ -162,7 +157,8 @@ int32_t ExchangeOnce(Connection& connection, const char16_t* url, PropfindKind k
                      BodyBuffer* body, int32_t* retry, int32_t* headerUtf8) {
     int32_t status = 400;
     RequestContext context;
-    ExchangeScope scope(connection, context);
+    RequestContextScope contextScope(connection, context);
+    OpenRequestScope scope;
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     scope.request = OpenRequest(connection.connectHandle, u"PROPFIND", url, u"HTTP/1.1",
                                 connection.requestFlags | kReadRequestFlags, context);

@@ -42,22 +42,6 @@ bool IsWholeSuccess(int32_t status) {
     return IsSuccess(status) && status != 207;
 }
 
-// Ends the request context when the operation leaves.
-class ContextScope {
-  public:
-    ContextScope(Connection& connection, RequestContext& context)
-        : connection_(connection), context_(context) {
-        BeginRequestContext(connection_, context_);
-    }
-    ~ContextScope() { EndRequestContext(connection_, context_); }
-    ContextScope(const ContextScope&) = delete;
-    ContextScope& operator=(const ContextScope&) = delete;
-
-  private:
-    Connection& connection_;
-    RequestContext& context_;
-};
-
 // Closes the request at the end of an attempt, unless an abort has closed it already.
 class RequestHandle {
   public:
@@ -236,7 +220,7 @@ int32_t SendFollowingRedirections(Connection& connection, const char16_t* method
                                   PathBuffer& object, const char16_t* headers,
                                   OnCertificateRequest onCertificate, bool stopAt412) {
     RequestContext context;
-    ContextScope scope(connection, context);
+    RequestContextScope scope(connection, context);
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     PathBuffer redirect;
     int32_t status = 0;
@@ -265,7 +249,7 @@ int32_t DavMakeCollection(Connection& connection, const char16_t* remotePath) {
         return NamespaceFailed;
     }
     RequestContext context;
-    ContextScope scope(connection, context);
+    RequestContextScope scope(connection, context);
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     char16_t headers[kHeaderLimit + 1] = u"";
     AddProxyBasicHeader(headers, connection.proxyuser, connection.proxypassword, kHeaderLimit);

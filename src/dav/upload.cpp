@@ -238,7 +238,7 @@ int32_t DavUpload(Connection& connection, const char16_t* localName, const char1
         return UploadLocalFailed;
 
     RequestContext context;
-    BeginRequestContext(connection, context);
+    RequestContextScope scope(connection, context);
     SetProxyCredentials(connection.connectHandle, connection.proxyuser, connection.proxypassword);
     int32_t result = UploadFailed;
     NetHandle request = OpenRequest(connection.connectHandle, u"PUT", url, u"HTTP/1.1",
@@ -252,7 +252,6 @@ int32_t DavUpload(Connection& connection, const char16_t* localName, const char1
         if (left != nullptr && !upload.closed)
             NetCloseHandle(left);
     }
-    EndRequestContext(connection, context);
     return result;
 }
 

@@ -51,6 +51,23 @@ void BeginRequestContext(Connection& connection, RequestContext& context);
 // Gives the connect handle back to IdleStatusCallback.
 void EndRequestContext(Connection& connection, RequestContext& context);
 
+// Begins the request context and ends it when the operation leaves, however it leaves (an
+// exception of memory included), so that no callback is left pointing at a gone frame.
+class RequestContextScope {
+  public:
+    RequestContextScope(Connection& connection, RequestContext& context)
+        : connection_(connection), context_(context) {
+        BeginRequestContext(connection_, context_);
+    }
+    ~RequestContextScope() { EndRequestContext(connection_, context_); }
+    RequestContextScope(const RequestContextScope&) = delete;
+    RequestContextScope& operator=(const RequestContextScope&) = delete;
+
+  private:
+    Connection& connection_;
+    RequestContext& context_;
+};
+
 void RequestStatusCallback(NetHandle handle, uintptr_t context, uint32_t status, void* info,
                            uint32_t infoLength);
 
